@@ -1,0 +1,149 @@
+#include "model/placement_list.h"
+
+#include <algorithm>
+#include <cassert>
+#include <cstring>
+#include <new>
+
+namespace quaderix {
+
+Cube Rotate(Cube v, int32_t r) {
+  for (int32_t i = 0; i < r % 4; ++i) v = {v.x, -v.z, v.y};
+  if ((r / 4) % 2 == 1) v = {-v.x, -v.y, v.z};
+  if (r / 8 == 1) {
+    v = {-v.y, v.x, v.z};
+  } else if (r / 8 == 2) {
+    v = {-v.z, v.y, v.x};
+  }
+  return v;
+}
+
+void PlacementList::Clear() {
+  std::vector<int32_t>().swap(rows_);
+  RowCount = 0;
+  RowLength = 0;
+}
+
+int PlacementList::BuildFromShape(const Cube* shape, int32_t cubeCount, int32_t sx, int32_t sy,
+                                  int32_t sz, int32_t cell, const int32_t* grid) {
+  Clear();
+  if (shape == nullptr || cubeCount <= 0 || grid == nullptr) return 1;
+  assert(cubeCount <= kMaxStoneCubes);
+  const int32_t n = cubeCount;
+  try {
+    rows_.resize(static_cast<size_t>(kRotationCount) * n * n);
+  } catch (const std::bad_alloc&) {
+    Clear();
+    return 0;
+  }
+  RowLength = n;
+  RowCount = kRotationCount * n;
+
+  int64_t keys[kMaxStoneCubes];
+  for (int32_t e = 0; e < RowCount; ++e) {
+    const int32_t rotation = e / n;
+    const Cube& anchor = shape[e % n];
+    int32_t* row = MutableRow(e);
+    for (int32_t j = 0; j < n; ++j) {
+      Cube v{shape[j].x - anchor.x, shape[j].y - anchor.y, shape[j].z - anchor.z};
+      Cube w = Rotate(v, rotation);
+      int32_t offset = w.x * sx + w.y * sy + w.z * sz;
+      if (IsCellOccupied(cell + offset, grid)) {
+        row[j] = kRejectMarker;
+        keys[j] = -1;
+      } else {
+        row[j] = offset;
+        keys[j] = SquaredLength(w);
+      }
+    }
+    // Bubble sort, largest distance first; equal keys keep the definition order.
+    for (int32_t pass = 0; pass < n - 1; ++pass) {
+      for (int32_t j = 1; j < n; ++j) {
+        if (keys[j] > keys[j - 1]) {
+          std::swap(keys[j], keys[j - 1]);
+          std::swap(row[j], row[j - 1]);
+        }
+      }
+    }
+  }
+  RemoveRejectedRows();
+  RemoveDuplicateRows();
+  return 1;
+}
+
+int PlacementList::CopyFiltered(const PlacementList& source, int32_t, int32_t, int32_t,
+                                int32_t cell, const int32_t* grid) {
+  Clear();
+  if (source.RowLength == 0 || grid == nullptr) return 1;
+  try {
+    rows_.resize(static_cast<size_t>(source.RowCount) * source.RowLength);
+  } catch (const std::bad_alloc&) {
+    Clear();
+    return 0;
+  }
+  RowCount = source.RowCount;
+  RowLength = source.RowLength;
+  const size_t total = rows_.size();
+  const int32_t* from = source.rows_.data();
+  for (size_t i = 0; i < total; ++i) {
+    rows_[i] = IsCellOccupied(cell + from[i], grid) ? kRejectMarker : from[i];
+  }
+  RemoveRejectedRows();
+  return 1;
+}
+
+void PlacementList::DropRowByMovingLast(int32_t r) {
+  const int32_t last = RowCount - 1;
+  if (r != last) std::memcpy(MutableRow(r), Row(last), sizeof(int32_t) * RowLength);
+  --RowCount;
+  rows_.resize(static_cast<size_t>(RowCount) * RowLength);
+}
+
+void PlacementList::RemoveRejectedRows() {
+  int32_t i = 0;
+  while (i < RowCount) {
+    const int32_t* row = Row(i);
+    if (std::find(row, row + RowLength, kRejectMarker) != row + RowLength) {
+      DropRowByMovingLast(i);  // look at position i again: it now holds the former last row
+    } else {
+      ++i;
+    }
+  }
+}
+
+void PlacementList::RemoveDuplicateRows() {
+  // Row j duplicates row r when every entry of r occurs in j. Comparing sorted copies
+  // answers that in one merge instead of n*n look-ups; the rows themselves keep their
+  // entry order.
+  const int32_t n = RowLength;
+  std::vector<int32_t> sorted(rows_);
+  for (int32_t r = 0; r < RowCount; ++r) {
+    std::sort(sorted.begin() + static_cast<ptrdiff_t>(r) * n,
+              sorted.begin() + static_cast<ptrdiff_t>(r + 1) * n);
+  }
+  auto covers = [&](int32_t r, int32_t j) {
+    const int32_t* a = sorted.data() + static_cast<size_t>(r) * n;
+    const int32_t* b = sorted.data() + static_cast<size_t>(j) * n;
+    for (int32_t i = 0; i < n; ++i) {
+      if (!std::binary_search(b, b + n, a[i])) return false;
+    }
+    return true;
+  };
+  for (int32_t r = 0; r < RowCount; ++r) {
+    int32_t j = r + 1;
+    while (j < RowCount) {
+      if (covers(r, j)) {
+        const int32_t last = RowCount - 1;
+        if (j != last) {
+          std::memcpy(sorted.data() + static_cast<size_t>(j) * n,
+                      sorted.data() + static_cast<size_t>(last) * n, sizeof(int32_t) * n);
+        }
+        DropRowByMovingLast(j);
+      } else {
+        ++j;
+      }
+    }
+  }
+}
+
+}  // namespace quaderix
