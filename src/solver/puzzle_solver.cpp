@@ -89,10 +89,14 @@ int PuzzleSolver::Setup(int32_t start, int32_t end, const std::string& puzzlePat
 
 int PuzzleSolver::BuildPlacementTables() {
   if (!PuzzleModel::BuildPlacementTables()) return 0;
-  // Every open level covers at least its own cell, so the search never holds more than
-  // cellCount levels, whatever the copies add up to.
   try {
+    // Every open level covers at least its own cell, so the search never holds more
+    // than cellCount levels, whatever the copies add up to.
     SearchStack.assign(static_cast<size_t>(cellCount) + 1, SearchFrame{});
+    // One look-up per cell instead of a scan over the symmetry positions 1.. while a
+    // placement is tested.
+    symMask.assign(grid.size(), 0);
+    for (int32_t k = 1; k < symPosCount; ++k) symMask[symCells[k]] = 1;
   } catch (const std::bad_alloc&) {
     return Fail(SetupErrorCode::kOutOfMemory, "not enough memory for the search stack");
   }
@@ -102,6 +106,7 @@ int PuzzleSolver::BuildPlacementTables() {
 void PuzzleSolver::FreePlacementTables() {
   PuzzleModel::FreePlacementTables();
   std::vector<SearchFrame>().swap(SearchStack);
+  std::vector<uint8_t>().swap(symMask);
 }
 
 void PuzzleSolver::Teardown() {
@@ -169,16 +174,6 @@ void PuzzleSolver::ReturnStone(int32_t stone) {
   if (stone < lowestFreeStone) lowestFreeStone = stone;
 }
 
-bool PuzzleSolver::ClaimsSymPosition(const int32_t* row, int32_t n, int32_t cell) const {
-  for (int32_t j = 0; j < n; ++j) {
-    const int32_t c = cell + row[j];
-    for (int32_t k = 1; k < symPosCount; ++k) {
-      if (c == symCells[k]) return true;
-    }
-  }
-  return false;
-}
-
 int PuzzleSolver::PlaceStone() {
   const SearchFrame& f = currentFrame;
   const PlacementList& list = f.candidates[f.stone];
@@ -192,16 +187,11 @@ int PuzzleSolver::PlaceStone() {
   for (int32_t j = 0; j < n; ++j) {
     const int32_t c = cell + row[j];
     if (g[c] != 0) return 0;
-    if (!claimed) {
-      for (int32_t k = 1; k < symPosCount; ++k) {
-        if (c == symCells[k]) {
-          // A lower stone on another symmetry position is a rotated copy of a packing
-          // that the job of that lower stone finds.
-          if (f.stone < firstStone) return 0;
-          claimed = true;
-          break;
-        }
-      }
+    if (!claimed && symMask[c]) {
+      // A lower stone on another symmetry position is a rotated copy of a packing that
+      // the job of that lower stone finds.
+      if (f.stone < firstStone) return 0;
+      claimed = true;
     }
   }
 
@@ -235,8 +225,13 @@ void PuzzleSolver::RemoveStone() {
   const PlacementList& list = f.candidates[f.stone];
   const int32_t* row = list.Row(f.placement);
   const int32_t n = list.RowLength;
-  for (int32_t j = 0; j < n; ++j) g[f.cell + row[j]] = 0;
-  if (symPosCount > 1 && ClaimsSymPosition(row, n, f.cell)) ++openSymPositions;
+  bool claimed = false;
+  for (int32_t j = 0; j < n; ++j) {
+    const int32_t c = f.cell + row[j];
+    g[c] = 0;
+    claimed |= symMask[c] != 0;
+  }
+  if (claimed) ++openSymPositions;
   if (f.stone > firstStone) ++higherStonesLeft;
 }
 

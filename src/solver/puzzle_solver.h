@@ -76,6 +76,8 @@ class PuzzleSolver : public PuzzleModel {
   int32_t searchMode = ModeDescend;
   int32_t depth = 0;
   std::vector<SearchFrame> SearchStack;
+  // 1 for the cells of symmetry positions 1..symPosCount-1, per grid index.
+  std::vector<uint8_t> symMask;
   SearchFrame currentFrame;
   int32_t lowestFreeStone = 0;
   int32_t firstStone = -1;
@@ -92,7 +94,6 @@ class PuzzleSolver : public PuzzleModel {
   void HandleSolution();
   // First free fill position after `orderPos`, or cellCount when none is left.
   int32_t NextFreePosition(int32_t orderPos) const;
-  bool ClaimsSymPosition(const int32_t* row, int32_t n, int32_t cell) const;
   const SearchFrame& FrameOfLevel(int32_t level) const;
 };
 

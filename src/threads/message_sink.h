@@ -1,0 +1,53 @@
+#pragma once
+
+// The road from a worker to the window: workers post messages, the front end drains them
+// on its own thread in the order each worker posted them. The text travels inside the
+// message by value, so ownership passes with it and nothing is freed twice.
+
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace quaderix {
+
+inline constexpr uint32_t WM_PUZZLE_LOG = 1025;     // wParam 0: text, 1: one log line
+inline constexpr uint32_t WM_PUZZLE_NOTIFY = 1026;  // wParam 2: a worker has finished
+
+struct PuzzleMessage {
+  uint32_t message = 0;
+  uintptr_t wParam = 0;
+  uintptr_t lParam = 0;
+  std::string text;
+};
+
+// Implementations must accept Post from any thread and never block the poster for long.
+class MessageSink {
+ public:
+  virtual ~MessageSink() = default;
+  virtual void Post(PuzzleMessage message) = 0;
+};
+
+// A mutex-guarded queue; the command-line program and the tests drain it on their own
+// thread.
+class QueuedMessageSink : public MessageSink {
+ public:
+  void Post(PuzzleMessage message) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    queue_.push_back(std::move(message));
+  }
+  std::vector<PuzzleMessage> Drain() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<PuzzleMessage> out(std::make_move_iterator(queue_.begin()),
+                                   std::make_move_iterator(queue_.end()));
+    queue_.clear();
+    return out;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::deque<PuzzleMessage> queue_;
+};
+
+}  // namespace quaderix
