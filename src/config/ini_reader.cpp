@@ -7,7 +7,9 @@
 namespace quaderix {
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v'; }
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v';
+}
 
 std::string_view Trim(std::string_view s) {
   while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
@@ -127,8 +129,8 @@ int IniReader::ReadIntList(const std::string& section, const std::string& key,
   size_t start = 0;
   while (true) {
     size_t comma = value.find(',', start);
-    std::string piece = value.substr(start, comma == std::string::npos ? std::string::npos
-                                                                      : comma - start);
+    std::string piece =
+        value.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
     int32_t number = 0;
     ParseInteger(piece.c_str(), number);
     out.push_back(number);

@@ -102,8 +102,8 @@ int CheckPuzzleParameters(const PuzzleParameters& p, SetupError* error) {
                               {"StoneCount", p.stoneCount}};
   for (const Minimum& m : minimums) {
     if (m.value < 1)
-      return fail(SetupErrorCode::kBadValue,
-                  std::string(m.key) + " is " + std::to_string(m.value) + " but must be at least 1");
+      return fail(SetupErrorCode::kBadValue, std::string(m.key) + " is " + std::to_string(m.value) +
+                                                 " but must be at least 1");
   }
   if (p.symPosCount < 0 || p.symPosCount > 7)
     return fail(SetupErrorCode::kBadValue, "SymetryPosCount is " + std::to_string(p.symPosCount) +

@@ -45,8 +45,8 @@ class PlacementList {
                      int32_t cell, const int32_t* grid);
   // The rows of `source` (built for the same cell) that touch no occupied cell, in the
   // source's order changed only by the removal rule.
-  int CopyFiltered(const PlacementList& source, int32_t sx, int32_t sy, int32_t sz,
-                   int32_t cell, const int32_t* grid);
+  int CopyFiltered(const PlacementList& source, int32_t sx, int32_t sy, int32_t sz, int32_t cell,
+                   const int32_t* grid);
 
   // Both removals fill a removed row with the last row, so the final order is not the
   // generation order with gaps closed; the search order depends on exactly this rule.

@@ -138,19 +138,17 @@ int PuzzleModel::ReadSymmetry() {
   cellOrder.swap(sorted);
 
   if (symPosCount > 0) {
-    if (cellCount == 0)
-      return Fail(SetupErrorCode::kNoCells, "every cell of the block is a hole");
+    if (cellCount == 0) return Fail(SetupErrorCode::kNoCells, "every cell of the block is a hole");
     if (symCells[0] != cellOrder[0])
-      return Fail(SetupErrorCode::kSymPosNotFirst,
-                  "SymPos0 (" + CoordText(symPositions[0]) +
-                      ") is not the first cell of the fill order");
+      return Fail(SetupErrorCode::kSymPosNotFirst, "SymPos0 (" + CoordText(symPositions[0]) +
+                                                       ") is not the first cell of the fill order");
     // A later position on a hole or outside the block would match no cell; the search
     // must never compare against such an entry, so the puzzle is refused.
     for (int32_t k = 1; k < symPosCount; ++k) {
       if (symCells[k] < 0)
-        return Fail(SetupErrorCode::kSymPosOutside,
-                    "SymPos" + std::to_string(k) + " (" + CoordText(symPositions[k]) +
-                        ") is not a cell of the puzzle");
+        return Fail(SetupErrorCode::kSymPosOutside, "SymPos" + std::to_string(k) + " (" +
+                                                        CoordText(symPositions[k]) +
+                                                        ") is not a cell of the puzzle");
     }
   }
   return 1;
@@ -184,9 +182,9 @@ int PuzzleModel::BuildPlacementTables() {
   for (const StoneDefinition& stone : stones) {
     const int64_t extent = StoneExtent(stone);
     if (extent > edgeZone)
-      return Fail(SetupErrorCode::kEdgeZoneTooNarrow,
-                  "EdgeZone " + std::to_string(edgeZone) + " is narrower than stone " + stone.key +
-                      "'s extent " + std::to_string(extent));
+      return Fail(SetupErrorCode::kEdgeZoneTooNarrow, "EdgeZone " + std::to_string(edgeZone) +
+                                                          " is narrower than stone " + stone.key +
+                                                          "'s extent " + std::to_string(extent));
   }
 
   int32_t* g = grid.data();
@@ -196,8 +194,8 @@ int PuzzleModel::BuildPlacementTables() {
     PlacementList* base = PlacementTables[0].data() + static_cast<size_t>(i) * stoneCount;
     for (int32_t k = 0; k < stoneCount; ++k) {
       const StoneDefinition& stone = stones[k];
-      if (!base[k].BuildFromShape(stone.cubes.data(), stone.cubeCount, xStride, yStride, zStride,
-                                  c, g))
+      if (!base[k].BuildFromShape(stone.cubes.data(), stone.cubeCount, xStride, yStride, zStride, c,
+                                  g))
         return Fail(SetupErrorCode::kOutOfMemory, "not enough memory for the placement lists");
     }
     for (int32_t k = 0; k < stoneCount; ++k) {
@@ -237,8 +235,12 @@ void PuzzleModel::FreePlacementTables() {
   std::vector<int32_t>().swap(StoneCopies);
 }
 
-void PuzzleModel::FreeCellOrder() { std::vector<int32_t>().swap(cellOrder); }
+void PuzzleModel::FreeCellOrder() {
+  std::vector<int32_t>().swap(cellOrder);
+}
 
-void PuzzleModel::FreeGrid() { std::vector<int32_t>().swap(grid); }
+void PuzzleModel::FreeGrid() {
+  std::vector<int32_t>().swap(grid);
+}
 
 }  // namespace quaderix

@@ -21,12 +21,18 @@ inline constexpr int32_t kPatternCount = 64;
 // Bit b of a neighbour pattern: +x, +y, +z, -x, -y, -z for b = 0..5.
 inline int32_t NeighbourOffset(int32_t bit, int32_t sx, int32_t sy, int32_t sz) {
   switch (bit) {
-    case 0: return sx;
-    case 1: return sy;
-    case 2: return sz;
-    case 3: return -sx;
-    case 4: return -sy;
-    default: return -sz;
+    case 0:
+      return sx;
+    case 1:
+      return sy;
+    case 2:
+      return sz;
+    case 3:
+      return -sx;
+    case 4:
+      return -sy;
+    default:
+      return -sz;
   }
 }
 

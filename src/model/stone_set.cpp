@@ -95,9 +95,9 @@ int ReadStones(const IniReader& ini, int32_t stoneCount, std::vector<StoneDefini
   std::vector<char> seen(static_cast<size_t>(stoneCount), 0);
   for (int32_t k = 0; k < stoneCount; ++k) {
     if (order[k] < 0 || order[k] >= stoneCount)
-      return fail(SetupErrorCode::kStoneOrderRange,
-                  "StoneOrder names " + std::to_string(order[k]) + ", outside 0.." +
-                      std::to_string(stoneCount - 1));
+      return fail(SetupErrorCode::kStoneOrderRange, "StoneOrder names " + std::to_string(order[k]) +
+                                                        ", outside 0.." +
+                                                        std::to_string(stoneCount - 1));
     if (seen[order[k]])
       return fail(SetupErrorCode::kStoneOrderRepeat,
                   "StoneOrder repeats " + std::to_string(order[k]));

@@ -17,7 +17,9 @@ PuzzleSolver::PuzzleSolver(int32_t start, int32_t end, std::string puzzlePath,
   puzzleFileName = std::move(puzzlePath);
 }
 
-PuzzleSolver::~PuzzleSolver() { Teardown(); }
+PuzzleSolver::~PuzzleSolver() {
+  Teardown();
+}
 
 int PuzzleSolver::Setup(int32_t start, int32_t end, const std::string& puzzlePath,
                         const std::string& outputPath) {
@@ -238,8 +240,7 @@ void PuzzleSolver::RemoveStone() {
 void PuzzleSolver::HandleSolution() {
   const uint32_t n = solutionCount.load(std::memory_order_relaxed) + 1;
   solutionCount.store(n, std::memory_order_relaxed);
-  if (writeEveryNSolution > 0 &&
-      (n == 1 || n % static_cast<uint32_t>(writeEveryNSolution) == 0)) {
+  if (writeEveryNSolution > 0 && (n == 1 || n % static_cast<uint32_t>(writeEveryNSolution) == 0)) {
     WriteSolution(outputFileName);
   }
   RemoveStone();
@@ -295,8 +296,8 @@ void PuzzleSolver::Backtrack() {
     while (currentFrame.placement >= currentFrame.candidates[currentFrame.stone].RowCount) {
       ReturnStone(currentFrame.stone);
       currentFrame.placement = 0;
-      const int32_t stone = NextStone(currentFrame.pattern, currentFrame.stone,
-                                      currentFrame.orderPos);
+      const int32_t stone =
+          NextStone(currentFrame.pattern, currentFrame.stone, currentFrame.orderPos);
       if (stone >= 0) {
         currentFrame.stone = stone;
         TakeStone(stone, depth);
@@ -380,7 +381,8 @@ void PuzzleSolver::WriteSolution(const std::string& path) {
   const bool ok = std::fwrite(record.data(), 1, record.size(), f) == record.size();
   const bool flushed = std::fflush(f) == 0;
   flock(fileno(f), LOCK_UN);
-  if (std::fclose(f) != 0 || !ok || !flushed) outputFailures.fetch_add(1, std::memory_order_relaxed);
+  if (std::fclose(f) != 0 || !ok || !flushed)
+    outputFailures.fetch_add(1, std::memory_order_relaxed);
 }
 
 }  // namespace quaderix

@@ -21,10 +21,10 @@ enum SearchMode : int32_t { ModeDescend = 1, ModeBacktrack = 2, ModeDone = 3 };
 struct SearchFrame {
   int32_t placement = 0;  // row index into candidates[stone]
   int32_t stone = 0;
-  int32_t orderPos = 0;   // fill position of the cell this level covers
-  int32_t cell = 0;       // cellOrder[orderPos]
-  int32_t mark = 0;       // level number, written into the grid cells of the placement
-  int32_t pattern = 0;    // neighbour pattern of cell when the level was opened
+  int32_t orderPos = 0;  // fill position of the cell this level covers
+  int32_t cell = 0;      // cellOrder[orderPos]
+  int32_t mark = 0;      // level number, written into the grid cells of the placement
+  int32_t pattern = 0;   // neighbour pattern of cell when the level was opened
   const PlacementList* candidates = nullptr;  // stoneCount lists for (pattern, orderPos)
 };
 
