@@ -166,7 +166,13 @@ void PuzzleSolver::TakeStone(int32_t stone, int32_t level) {
   }
   if (level == 1) {
     firstStone = stone;
-    higherStonesLeft = TotalStones - stone - 1;
+    // TotalStones less one copy of every type up to the first stone; with at least one
+    // copy per type that is TotalStones - stone - 1. A type without copies has none to
+    // give: subtracting one for it would leave the count below the higher stones still
+    // to come, and the count test would then refuse packings that exist.
+    int32_t typesInSet = 0;
+    for (int32_t t = 0; t <= stone; ++t) typesInSet += stones[t].copies > 0 ? 1 : 0;
+    higherStonesLeft = TotalStones - typesInSet;
     openSymPositions = symPosCount - 1;
   }
 }
