@@ -14,6 +14,13 @@ constexpr int64_t kInt32Max = std::numeric_limits<int32_t>::max();
 // allocation is not refused but kills the process later, so tables are capped here.
 constexpr int64_t kMaxPlacementLists = int64_t{1} << 26;
 
+// Sizes up to 2^31 each multiply past 64 bits; such products stand as the largest value,
+// which every bound below refuses.
+int64_t SaturatingProduct(int64_t a, int64_t b) {
+  int64_t product;
+  return __builtin_mul_overflow(a, b, &product) ? std::numeric_limits<int64_t>::max() : product;
+}
+
 }  // namespace
 
 PuzzleParameters BuiltInParameters() {
@@ -78,9 +85,9 @@ GridGeometry ComputeGeometry(const PuzzleParameters& p) {
   const int64_t e2 = 2 * int64_t{p.edgeZone};
   g.xStride = 1;
   g.yStride = p.xSize + e2;
-  g.zStride = g.yStride * (p.ySize + e2);
-  g.gridSize = g.zStride * (p.zSize + e2);
-  g.cellCount = int64_t{p.xSize} * p.ySize * p.zSize;
+  g.zStride = SaturatingProduct(g.yStride, p.ySize + e2);
+  g.gridSize = SaturatingProduct(g.zStride, p.zSize + e2);
+  g.cellCount = SaturatingProduct(int64_t{p.xSize} * p.ySize, p.zSize);
   return g;
 }
 
@@ -108,15 +115,15 @@ int CheckPuzzleParameters(const PuzzleParameters& p, SetupError* error) {
   if (p.symPosCount < 0 || p.symPosCount > 7)
     return fail(SetupErrorCode::kBadValue, "SymetryPosCount is " + std::to_string(p.symPosCount) +
                                                " but must lie between 0 and 7");
-  // All factors are at least 1 here, so the 64-bit products cannot overflow before
-  // they pass the 32-bit bound (each factor is below 2^32).
+  // All factors are at least 1 here; products beyond 64 bits saturate.
   GridGeometry g = ComputeGeometry(p);
   if (g.zStride > kInt32Max || g.gridSize > kInt32Max || g.cellCount > kInt32Max)
     return fail(SetupErrorCode::kTooLarge,
                 "the block " + std::to_string(p.xSize) + "*" + std::to_string(p.ySize) + "*" +
                     std::to_string(p.zSize) + " with EdgeZone " + std::to_string(p.edgeZone) +
                     " is too large: its grid does not fit in 32 bits");
-  if (g.cellCount * 64 * p.stoneCount > kMaxPlacementLists)
+  // cellCount is below 2^31 here; dividing keeps the product with stoneCount from overflowing.
+  if (g.cellCount * 64 > kMaxPlacementLists / p.stoneCount)
     return fail(SetupErrorCode::kTooLarge,
                 "the placement tables for " + std::to_string(g.cellCount) + " cells and " +
                     std::to_string(p.stoneCount) + " stones would need too much memory");
