@@ -11,15 +11,14 @@ if(QUADERIX_SANITIZE)
   target_link_options(quaderix_warnings INTERFACE -fsanitize=${QUADERIX_SANITIZE})
 endif()
 
-# quaderix_add_test(NAME SOURCES files... LIBS targets... [LABELS labels...])
-# Builds one GoogleTest binary and registers each of its tests with CTest.
+# quaderix_add_test(NAME SOURCES files... LIBS targets... [LABEL label])
+# Builds one GoogleTest binary and registers each of its tests with CTest under one
+# label (test discovery flattens a list of labels, so one label per binary).
 function(quaderix_add_test name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(ARG "" "LABEL" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} quaderix_warnings GTest::gtest GTest::gtest_main)
-  target_compile_definitions(${name} PRIVATE
-    QUADERIX_TEST_DATA_DIR="${PROJECT_SOURCE_DIR}/tests/data")
   gtest_discover_tests(${name}
     DISCOVERY_TIMEOUT 60
-    PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT 300)
+    PROPERTIES LABELS "${ARG_LABEL}" TIMEOUT 300)
 endfunction()

@@ -24,6 +24,17 @@ enum RunState : int32_t { RunNone = 0, RunRunning = 1, RunPaused = 2, RunFinishe
 
 inline constexpr uint32_t kCommandTimeout = 60000;
 inline constexpr int32_t kSampleRing = 100;
+// More jobs than this are refused by CreateJobs: a StoneCount beyond it is a broken file,
+// and a controller per job would exhaust memory long before 2^31 of them.
+inline constexpr int32_t kMaxJobs = 10000;
+
+// What a run counted, kept when its jobs are destroyed so that a front end can report it.
+struct RunResult {
+  int32_t valid = 0;                // 1 once a job table has been stopped and destroyed
+  std::vector<uint32_t> solutions;  // per job, read after its worker stopped
+  std::vector<int32_t> started;     // per job: its Start succeeded
+  uint32_t elapsed = 0;             // run time in ms, as the time text showed it
+};
 
 class RunSupervisor {
  public:
@@ -65,6 +76,11 @@ class RunSupervisor {
   // Load Config: the next Start reads this file.
   void SetConfigFileName(const std::string& path);
 
+  // Run time in ms at tick `now`, by runState: the value the time text shows.
+  uint32_t ElapsedTime(uint32_t now) const;
+  // True when a job table exists and every job is retired or reports StateFinished.
+  bool AllJobsDone() const;
+
   // Display strings, refreshed by OnStatusTick.
   std::string pastTimeText;
   std::string solutionsText;
@@ -87,7 +103,15 @@ class RunSupervisor {
   std::string outputFileNameBase;
   std::string commandLineConfig;
 
+  // The job whose Start failed in the last run, -1 if none, and why, in one sentence.
+  int32_t failedJob = -1;
+  std::string failedJobReason;
+  // Filled when OnStop destroys the job table.
+  RunResult lastRun;
+
  private:
+  void DestroyJobs();
+
   bool AnyActiveJobIn(int32_t state) const;
 
   RunLog& log_;

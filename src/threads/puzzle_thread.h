@@ -80,10 +80,20 @@ class PuzzleThreadBase {
  protected:
   // The solver's set-up as the worker runs it; tests override it to make it slow.
   virtual int SetupSolver();
+
+  // The waiting half of PostCommand, for a command already written at tick t0.
+  int AwaitCommand(int32_t command, uint32_t t0, uint32_t timeout);
+  // Takes `command` out of the command word unless the window withdrew it first; the
+  // worker then publishes the new state and clears the word.
+  bool ClaimCommand(int32_t command);
+  // The paused worker's wait for CommandContinue or CommandStop.
+  void WaitWhilePaused();
 };
 
 // The controller on a real thread, posting to a MessageSink. Destruction joins the worker,
-// so a worker never outlives its controller.
+// so a worker never outlives its controller: a worker that was never stopped is sent
+// CommandStop first, and one still in Setup after a timed-out Start ends by itself once
+// Setup returns, so destruction may wait for the rest of that Setup.
 class PuzzleThread : public PuzzleThreadBase {
  public:
   PuzzleThread(MessageSink& window, int32_t startStone, int32_t endStone,
@@ -99,9 +109,19 @@ class PuzzleThread : public PuzzleThreadBase {
   void OnFinished() override;
   void OnStopped() override;
 
+  // True from the moment Start begins the worker's thread until the worker's Run returns.
+  bool WorkerRunning() const { return workerRunning_.load(); }
+
+ protected:
+  // Makes a worker that is still running end and waits for it. A subclass that
+  // overrides anything the worker calls must call this in its own destructor, before
+  // its overrides are gone.
+  void EndWorker();
+
  private:
   MessageSink& window_;
   std::thread worker_;
+  std::atomic<bool> workerRunning_{false};
 };
 
 }  // namespace quaderix

@@ -1,0 +1,38 @@
+#pragma once
+
+// What the command-line program prints while a run goes on: the log turned back into
+// plain lines, and the one-line status of the run. Used only on the program's main thread.
+
+#include <string>
+#include <vector>
+
+#include "app/run_supervisor.h"
+
+namespace quaderix {
+
+// Turns the text appended to a RunLog into complete lines without the prompt. The log
+// puts the prompt after every line end, so it is dropped where a line begins.
+class LogLineSplitter {
+ public:
+  // Returns the lines that `added` completes, in order.
+  std::vector<std::string> Feed(const std::string& added);
+  // Text of a line not yet ended (from AppendLogText).
+  const std::string& pending() const { return pending_; }
+
+ private:
+  std::string pending_;
+};
+
+// Jobs by what they are doing now, as the status line shows them.
+struct JobTally {
+  int running = 0;   // started, not finished
+  int finished = 0;  // retired, or reporting StateFinished
+  int waiting = 0;   // not started yet
+};
+JobTally CountJobs(const RunSupervisor& run);
+
+// "0h 0min   12sec (running) | 1234 solutions | 102.8/s, recent 99.0/s | jobs: 2 running,
+// 3 finished, 7 waiting", built from the supervisor's display texts.
+std::string FormatStatusLine(const RunSupervisor& run);
+
+}  // namespace quaderix
