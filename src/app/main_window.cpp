@@ -39,7 +39,7 @@ constexpr int kHighPriorityNice = -10;
 
 enum class ControlKind { GroupBox, Label, CentredLabel, Field, Button, Log };
 
-struct ControlSpec {
+struct ControlTemplate {
   ControlKind kind;
   const char* text;
   const char* name;
@@ -47,7 +47,7 @@ struct ControlSpec {
 };
 
 // The controls in template order, which is also the tab and drawing order.
-constexpr ControlSpec kControls[] = {
+constexpr ControlTemplate kControls[] = {
     {ControlKind::GroupBox, "Status", "statusGroup", {5, 155, 170, 50}},
     {ControlKind::CentredLabel, "Past Time :", "pastTimeLabel", {15, 170, 40, 13}},
     {ControlKind::Field, "", "pastTimeField", {70, 170, 100, 13}},
@@ -140,10 +140,10 @@ MainWindow::~MainWindow() {
 
 void MainWindow::CreateControls() {
   QWidget* previousFocusable = nullptr;
-  for (const ControlSpec& spec : kControls) {
-    const QString text = QString::fromUtf8(spec.text);
+  for (const ControlTemplate& control : kControls) {
+    const QString text = QString::fromUtf8(control.text);
     QWidget* widget = nullptr;
-    switch (spec.kind) {
+    switch (control.kind) {
       case ControlKind::GroupBox: {
         auto* box = new QGroupBox(text, this);
         // A frame only: clicks go to whatever lies under it, as with a dialog group box.
@@ -157,7 +157,7 @@ void MainWindow::CreateControls() {
         label->setTextFormat(Qt::PlainText);
         label->setAlignment(
             Qt::AlignLeft |
-            (spec.kind == ControlKind::CentredLabel ? Qt::AlignVCenter : Qt::AlignTop));
+            (control.kind == ControlKind::CentredLabel ? Qt::AlignVCenter : Qt::AlignTop));
         widget = label;
         break;
       }
@@ -189,7 +189,7 @@ void MainWindow::CreateControls() {
         break;
       }
     }
-    widget->setObjectName(QString::fromUtf8(spec.name));
+    widget->setObjectName(QString::fromUtf8(control.name));
     if (widget->focusPolicy() != Qt::NoFocus) {
       if (previousFocusable != nullptr) setTabOrder(previousFocusable, widget);
       previousFocusable = widget;
@@ -226,9 +226,9 @@ void MainWindow::CreateControls() {
 void MainWindow::LayOut() {
   const QFontMetrics metrics = fontMetrics();
   setFixedSize(DialogUnitsToPixels(kWidth, kHeight, metrics));
-  for (const ControlSpec& spec : kControls) {
-    if (auto* widget = findChild<QWidget*>(QString::fromUtf8(spec.name))) {
-      widget->setGeometry(DialogUnitsToPixels(spec.rect, metrics));
+  for (const ControlTemplate& control : kControls) {
+    if (auto* widget = findChild<QWidget*>(QString::fromUtf8(control.name))) {
+      widget->setGeometry(DialogUnitsToPixels(control.rect, metrics));
     }
   }
 }

@@ -169,6 +169,7 @@ void RunSupervisor::DestroyJobs() {
   for (auto& job : jobs) {
     result.solutions.push_back(job ? job->GetSolutionCount() : 0);
     result.started.push_back(job ? job->started : 0);
+    result.outputFailures.push_back(job ? job->solver.OutputFailures() : 0);
   }
   lastRun = std::move(result);
   jobsCreated = 0;

@@ -30,10 +30,11 @@ inline constexpr int32_t kMaxJobs = 10000;
 
 // What a run counted, kept when its jobs are destroyed so that a front end can report it.
 struct RunResult {
-  int32_t valid = 0;                // 1 once a job table has been stopped and destroyed
-  std::vector<uint32_t> solutions;  // per job, read after its worker stopped
-  std::vector<int32_t> started;     // per job: its Start succeeded
-  uint32_t elapsed = 0;             // run time in ms, as the time text showed it
+  int32_t valid = 0;                     // 1 once a job table has been stopped and destroyed
+  std::vector<uint32_t> solutions;       // per job, read after its worker stopped
+  std::vector<int32_t> started;          // per job: its Start succeeded
+  std::vector<uint32_t> outputFailures;  // per job: records its output file did not take
+  uint32_t elapsed = 0;                  // run time in ms, as the time text showed it
 };
 
 class RunSupervisor {

@@ -219,6 +219,7 @@ int RunPuzzle(const RunOptions& options) {
     for (const auto& job : run.jobs) {
       result.solutions.push_back(job->GetSolutionCount());
       result.started.push_back(job->started);
+      result.outputFailures.push_back(job->solver.OutputFailures());
     }
   }
 
@@ -228,6 +229,12 @@ int RunPuzzle(const RunOptions& options) {
     total += result.solutions[i];
     std::fprintf(stdout, "job %zu: %u solutions%s\n", i, result.solutions[i],
                  interrupted && !result.started[i] ? " (not started)" : "");
+    // The solutions still count; the user learns that their file lacks some records.
+    if (result.outputFailures[i] > 0) {
+      std::fprintf(stderr,
+                   "job %zu: %u writes to its output file failed; its solutions still count\n", i,
+                   result.outputFailures[i]);
+    }
   }
   std::fprintf(stdout, "total: %llu solutions in %.1f s%s\n",
                static_cast<unsigned long long>(total), result.elapsed * 0.001,
