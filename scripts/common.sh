@@ -16,7 +16,7 @@ ensure_packages() {
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
 }
 
-# configure_and_build DIR [cmake options...]
+# configure_and_build DIR [cmake options...]: configures DIR and builds every target.
 configure_and_build() {
   local dir=$1
   shift
