@@ -1,8 +1,9 @@
 #pragma once
 
-// Builds puzzle definition files for the model tests and gives the tests an independent
-// reference for the geometry: the 24 rotations as matrices and a plain enumeration of the
-// placements of a stone in a block. Header-only, used from the test thread only.
+// Puzzle definition files for the model tests, and a reference for the geometry that
+// shares no code with the table build: the 24 rotations as signed permutation matrices and
+// a plain enumeration of every placement of a stone in a block. Header-only, used from the
+// test thread only.
 
 #include <algorithm>
 #include <array>
@@ -12,105 +13,82 @@
 #include <string>
 #include <vector>
 
-#include "config/puzzle_definition.h"
 #include "model/puzzle_model.h"
 
 namespace quaderix::testing {
 
 using Coord = std::array<int32_t, 3>;
+using CellTest = std::function<bool(int32_t, int32_t, int32_t)>;
 
-// One "Stone_nn" entry: copies and cubes.
 struct StoneEntry {
   int32_t copies = 1;
   std::vector<Coord> cubes;
 };
 
-// One puzzle file. `key` gives the row value of a cell (0 or less makes a hole).
+// The contents of one puzzle file, owned by the test that writes it. `key` gives the row
+// value of a cell (0 or less makes a hole).
 struct PuzzleLayout {
   int32_t xSize = 1, ySize = 1, zSize = 1, edgeZone = 1;
-  std::function<int32_t(int32_t, int32_t, int32_t)> key = [](int32_t, int32_t, int32_t) {
-    return 1;
-  };
+  std::function<int32_t(int32_t, int32_t, int32_t)> key;
   std::vector<StoneEntry> stones;
-  std::vector<int32_t> order;  // empty: 0, 1, 2, ...
-  std::vector<Coord> symPos;
-  std::string extraStoneInfo;  // appended to section StoneInfo
+  std::vector<int32_t> order;  // StoneOrder; no symmetry positions are written
 };
 
 inline std::string JoinList(const std::vector<int32_t>& values) {
   std::string text;
-  for (size_t i = 0; i < values.size(); ++i) {
-    if (i > 0) text += ",";
-    text += std::to_string(values[i]);
-  }
+  for (int32_t v : values) text += (text.empty() ? "" : ",") + std::to_string(v);
   return text;
 }
 
-inline std::string StoneValue(const StoneEntry& s) {
-  std::vector<int32_t> values = {s.copies, static_cast<int32_t>(s.cubes.size())};
-  for (const Coord& c : s.cubes) values.insert(values.end(), c.begin(), c.end());
-  return JoinList(values);
-}
-
 inline std::string PuzzleFileText(const PuzzleLayout& p) {
-  std::string t = "[BlockInfo]\r\n";
-  t += "XSize=" + std::to_string(p.xSize) + "\r\n";
-  t += "YSize=" + std::to_string(p.ySize) + "\r\n";
-  t += "ZSize=" + std::to_string(p.zSize) + "\r\n";
-  t += "EdgeZone=" + std::to_string(p.edgeZone) + "\r\n";
+  char line[64];
+  std::string t = "[BlockInfo]\r\nXSize=" + std::to_string(p.xSize) +
+                  "\r\nYSize=" + std::to_string(p.ySize) + "\r\nZSize=" + std::to_string(p.zSize) +
+                  "\r\nEdgeZone=" + std::to_string(p.edgeZone) + "\r\n";
   for (int32_t z = 0; z < p.zSize; ++z) {
     for (int32_t y = 0; y < p.ySize; ++y) {
       std::vector<int32_t> row;
       for (int32_t x = 0; x < p.xSize; ++x) row.push_back(p.key(x, y, z));
-      char name[64];
-      std::snprintf(name, sizeof name, "YZLine_%02d_%02d=", y, z);
-      t += name + JoinList(row) + "\r\n";
+      std::snprintf(line, sizeof line, "YZLine_%02d_%02d=", y, z);
+      t += line + JoinList(row) + "\r\n";
     }
   }
-  t += "[StoneInfo]\r\n";
-  t += "StoneCount=" + std::to_string(p.stones.size()) + "\r\n";
-  std::vector<int32_t> order = p.order;
-  if (order.empty()) {
-    for (size_t k = 0; k < p.stones.size(); ++k) order.push_back(static_cast<int32_t>(k));
-  }
-  t += "StoneOrder=" + JoinList(order) + "\r\n";
+  t += "[StoneInfo]\r\nStoneCount=" + std::to_string(p.stones.size()) +
+       "\r\nStoneOrder=" + JoinList(p.order) + "\r\n";
   for (size_t k = 0; k < p.stones.size(); ++k) {
-    char name[32];
-    std::snprintf(name, sizeof name, "Stone_%02d=", static_cast<int>(k));
-    t += name + StoneValue(p.stones[k]) + "\r\n";
+    std::vector<int32_t> values = {p.stones[k].copies,
+                                   static_cast<int32_t>(p.stones[k].cubes.size())};
+    for (const Coord& c : p.stones[k].cubes) values.insert(values.end(), c.begin(), c.end());
+    std::snprintf(line, sizeof line, "Stone_%02d=", static_cast<int>(k));
+    t += line + JoinList(values) + "\r\n";
   }
-  t += p.extraStoneInfo;
-  t += "[SymetryInfo]\r\n";
-  t += "SymetryPosCount=" + std::to_string(p.symPos.size()) + "\r\n";
-  t += "EnhancedSymetryCheck=0\r\n";
-  for (size_t i = 0; i < p.symPos.size(); ++i) {
-    t += "SymPos" + std::to_string(i) + "=" +
-         JoinList({p.symPos[i][0], p.symPos[i][1], p.symPos[i][2]}) + "\r\n";
-  }
-  return t;
-}
-
-// Reads the run parameters of `path` into `model` the way the solver's set-up does, so that
-// the block reader can run next. False when the range check refuses them.
-inline bool PrepareModel(PuzzleModel& model, const std::string& path) {
-  const PuzzleParameters p = ReadPuzzleParameters(path, false);
-  if (!CheckPuzzleParameters(p, &model.setupError)) return false;
-  model.SetGeometry(path, p);
-  return true;
+  return t + "[SymetryInfo]\r\nSymetryPosCount=0\r\nEnhancedSymetryCheck=0\r\n";
 }
 
 // The grid index of block cell (x, y, z), computed from the sizes alone.
 inline int32_t ExpectedIndex(int32_t xSize, int32_t ySize, int32_t edge, int32_t x, int32_t y,
                              int32_t z) {
-  const int32_t sy = xSize + 2 * edge;
-  const int32_t sz = sy * (ySize + 2 * edge);
-  return (x + edge) + (y + edge) * sy + (z + edge) * sz;
+  return (x + edge) + (y + edge) * (xSize + 2 * edge) +
+         (z + edge) * (xSize + 2 * edge) * (ySize + 2 * edge);
+}
+
+// The block coordinates of grid index `cell` of `model`.
+inline Coord BlockCoord(const PuzzleModel& model, int32_t cell) {
+  const int32_t e = model.edgeZone;
+  return {cell % model.yStride - e, cell / model.yStride % (model.ySize + 2 * e) - e,
+          cell / model.zStride - e};
+}
+
+inline std::vector<Coord> ShapeOf(const StoneDefinition& stone) {
+  std::vector<Coord> shape;
+  for (int32_t j = 0; j < stone.cubeCount; ++j)
+    shape.push_back({stone.cubes[j].x, stone.cubes[j].y, stone.cubes[j].z});
+  return shape;
 }
 
 using Matrix = std::array<std::array<int32_t, 3>, 3>;
 
-// The rotations of the cube, found without any turn sequence: every 3x3 matrix with one
-// entry of +1 or -1 in each row and column whose determinant is +1.
+// Every 3x3 matrix with one entry of +1 or -1 in each row and column and determinant +1.
 inline std::vector<Matrix> ProperRotations() {
   std::vector<Matrix> result;
   int32_t perm[3] = {0, 1, 2};
@@ -133,12 +111,11 @@ inline Coord Apply(const Matrix& m, const Coord& v) {
   return r;
 }
 
-// Every distinct set of block cells that some rotation and translation of `cubes` covers
-// with puzzle cells only. `isCell(x, y, z)` tells whether a block cell belongs to the puzzle.
-// Each set is given as sorted block coordinates.
-inline std::set<std::vector<Coord>> EnumeratePlacements(
-    const std::vector<Coord>& cubes, int32_t xSize, int32_t ySize, int32_t zSize,
-    const std::function<bool(int32_t, int32_t, int32_t)>& isCell) {
+// Every distinct set of block cells (each sorted) that some rotation and translation of
+// `cubes` covers with puzzle cells only, as `isCell` names them.
+inline std::set<std::vector<Coord>> EnumeratePlacements(const std::vector<Coord>& cubes,
+                                                        int32_t xSize, int32_t ySize, int32_t zSize,
+                                                        const CellTest& isCell) {
   std::set<std::vector<Coord>> result;
   const int32_t size[3] = {xSize, ySize, zSize};
   for (const Matrix& m : ProperRotations()) {
@@ -151,53 +128,20 @@ inline std::set<std::vector<Coord>> EnumeratePlacements(
         hi[i] = std::max(hi[i], c[i]);
       }
     }
-    for (int32_t tx = -lo[0]; tx + hi[0] < size[0]; ++tx) {
-      for (int32_t ty = -lo[1]; ty + hi[1] < size[1]; ++ty) {
+    for (int32_t tx = -lo[0]; tx + hi[0] < size[0]; ++tx)
+      for (int32_t ty = -lo[1]; ty + hi[1] < size[1]; ++ty)
         for (int32_t tz = -lo[2]; tz + hi[2] < size[2]; ++tz) {
           std::vector<Coord> cells;
-          bool fits = true;
           for (const Coord& c : turned) {
-            const Coord p{c[0] + tx, c[1] + ty, c[2] + tz};
-            if (!isCell(p[0], p[1], p[2])) {
-              fits = false;
-              break;
-            }
-            cells.push_back(p);
+            if (!isCell(c[0] + tx, c[1] + ty, c[2] + tz)) break;
+            cells.push_back({c[0] + tx, c[1] + ty, c[2] + tz});
           }
-          if (!fits) continue;
+          if (cells.size() != turned.size()) continue;
           std::sort(cells.begin(), cells.end());
           result.insert(cells);
         }
-      }
-    }
   }
   return result;
-}
-
-// The block coordinates of grid index `cell` of `model`.
-inline Coord BlockCoord(const PuzzleModel& model, int32_t cell) {
-  const int32_t px = cell % model.yStride;
-  const int32_t py = (cell / model.yStride) % (model.ySize + 2 * model.edgeZone);
-  const int32_t pz = cell / model.zStride;
-  return {px - model.edgeZone, py - model.edgeZone, pz - model.edgeZone};
-}
-
-// The twelve built-in stones as (x, y, z) cubes in definition order.
-inline std::vector<std::vector<Coord>> BuiltInShapes() {
-  return {
-      {{1, 0, 0}, {0, 1, 0}, {1, 1, 0}, {1, 2, 0}, {2, 1, 0}},
-      {{1, 0, 0}, {1, 1, 0}, {0, 2, 0}, {1, 2, 0}, {2, 2, 0}},
-      {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {1, 2, 0}, {2, 2, 0}},
-      {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {2, 1, 0}, {2, 2, 0}},
-      {{0, 0, 0}, {0, 1, 0}, {0, 2, 0}, {0, 3, 0}, {1, 2, 0}},
-      {{1, 0, 0}, {0, 1, 0}, {0, 2, 0}, {1, 1, 0}, {2, 1, 0}},
-      {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 1, 1}},
-      {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 2, 0}, {1, 2, 0}},
-      {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {1, 2, 0}, {1, 3, 0}},
-      {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 2, 0}, {1, 2, 0}, {0, 3, 0}},
-      {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {0, 1, 1}},
-      {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 1, 0}, {1, 2, 0}},
-  };
 }
 
 }  // namespace quaderix::testing
