@@ -1,34 +1,53 @@
 #pragma once
 
-// Puzzle files for the tests of the workers, the run supervision and the command line:
-// tiny puzzles whose counts and output records are known by hand or from the search
-// engine's own tests, one that never ends within a test, and helpers to wait for a
-// worker. Test-only constant data.
+// What the tests of the workers, the run supervision, the window and the command line
+// share: tiny puzzles whose counts and output records are known by hand or from the
+// search engine's own tests, one that never ends within a test, a job without a worker,
+// and a wait helper. Test-only; a fake job is used on the test's thread alone.
 
 #include <chrono>
+#include <cstdio>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <thread>
+#include <vector>
+
+#include "threads/puzzle_thread.h"
 
 namespace quaderix::testing {
 
-// A row of four cells filled with two single cubes (type 0) and one domino (type 1), no
-// symmetry positions, every solution written with its legend. Job 0 puts a cube on the
-// first cell; the rest is cube + domino or domino + cube: 2 packings. Job 1 puts the
-// domino there; two cubes fill the rest: 1 packing.
-inline constexpr const char* kLinePuzzle =
-    "[BlockInfo]\n"
-    "XSize=4\nYSize=1\nZSize=1\nEdgeZone=1\n"
-    "YZLine_00_00=1,1,1,1\n"
-    "[StoneInfo]\n"
-    "StoneCount=2\nStoneOrder=0,1\n"
-    "Stone_00=2,1,0,0,0\n"
-    "Stone_01=1,2,0,0,0,1,0,0\n"
-    "ShowLegend=1\n"
-    "[SymetryInfo]\n"
-    "SymetryPosCount=0\nEnhancedSymetryCheck=0\n"
-    "[OutputInfo]\n"
-    "WriteEveryNSolution=1\n";
+// The [BlockInfo] section of an x*y*z block with every cell present.
+inline std::string FullBlock(int x, int y, int z, int edgeZone) {
+  char text[96];
+  std::snprintf(text, sizeof text, "[BlockInfo]\nXSize=%d\nYSize=%d\nZSize=%d\nEdgeZone=%d\n", x, y,
+                z, edgeZone);
+  std::string block = text;
+  for (int k = 0; k < z; ++k) {
+    for (int j = 0; j < y; ++j) {
+      std::snprintf(text, sizeof text, "YZLine_%02d_%02d=1", j, k);
+      block += text;
+      for (int i = 1; i < x; ++i) block += ",1";
+      block += "\n";
+    }
+  }
+  return block;
+}
+
+inline constexpr const char* kNoSymmetry =
+    "[SymetryInfo]\nSymetryPosCount=0\nEnhancedSymetryCheck=0\n";
+
+// A row of four cells filled with two single cubes (type 0) and one domino (type 1), every
+// solution written with its legend. Job 0 puts a cube on the first cell; the rest is cube
+// + domino or domino + cube: 2 packings. Job 1 puts the domino there; two cubes fill the
+// rest: 1 packing.
+inline std::string LinePuzzle() {
+  return FullBlock(4, 1, 1, 1) +
+         "[StoneInfo]\nStoneCount=2\nStoneOrder=0,1\nStone_00=2,1,0,0,0\n"
+         "Stone_01=1,2,0,0,0,1,0,0\nShowLegend=1\n" +
+         kNoSymmetry + "[OutputInfo]\nWriteEveryNSolution=1\n";
+}
 
 // The records of the line puzzle's jobs. Level numbers mark the cells; the cube (type 0)
 // is tried before the domino (type 1) on every cell.
@@ -53,70 +72,46 @@ inline constexpr const char* kLineJob1Records =
 // The 2x2x2 cube of one marked domino (type 0) and three plain ones (type 1): of its 9
 // domino tilings the marked one covers the first cell in 9 packings and a plain one in
 // 27, the counts of the search engine's own tests.
-inline constexpr const char* kDominoCube =
-    "[BlockInfo]\n"
-    "XSize=2\nYSize=2\nZSize=2\nEdgeZone=3\n"
-    "YZLine_00_00=1,1\nYZLine_01_00=1,1\nYZLine_00_01=1,1\nYZLine_01_01=1,1\n"
-    "[StoneInfo]\n"
-    "StoneCount=2\nStoneOrder=0,1\n"
-    "Stone_00=1,2,0,0,0,1,0,0\n"
-    "Stone_01=3,2,0,0,0,1,0,0\n"
-    "[SymetryInfo]\n"
-    "SymetryPosCount=0\nEnhancedSymetryCheck=0\n"
-    "[OutputInfo]\n";
+inline std::string DominoCube() {
+  return FullBlock(2, 2, 2, 3) +
+         "[StoneInfo]\nStoneCount=2\nStoneOrder=0,1\nStone_00=1,2,0,0,0,1,0,0\n"
+         "Stone_01=3,2,0,0,0,1,0,0\n" +
+         kNoSymmetry;
+}
 
 // The Soma cube: seven pieces in a 3x3x3 block with the four corners as symmetry
 // positions. All 11520 packings, a quarter of them (2880) counted; jobs 4..6 have
 // nothing to search.
-inline constexpr const char* kSomaCube =
-    "[BlockInfo]\n"
-    "XSize=3\nYSize=3\nZSize=3\nEdgeZone=3\n"
-    "YZLine_00_00=1,1,1\nYZLine_01_00=1,1,1\nYZLine_02_00=1,1,1\n"
-    "YZLine_00_01=1,1,1\nYZLine_01_01=1,1,1\nYZLine_02_01=1,1,1\n"
-    "YZLine_00_02=1,1,1\nYZLine_01_02=1,1,1\nYZLine_02_02=1,1,1\n"
-    "[StoneInfo]\n"
-    "StoneCount=7\nStoneOrder=0,1,2,3,4,5,6\n"
-    "Stone_00=1,3,0,0,0,1,0,0,0,1,0\n"
-    "Stone_01=1,4,0,0,0,1,0,0,2,0,0,0,1,0\n"
-    "Stone_02=1,4,0,0,0,1,0,0,2,0,0,1,1,0\n"
-    "Stone_03=1,4,0,0,0,1,0,0,1,1,0,2,1,0\n"
-    "Stone_04=1,4,0,0,0,1,0,0,1,1,0,1,1,1\n"
-    "Stone_05=1,4,0,0,0,1,0,0,1,1,0,1,1,-1\n"
-    "Stone_06=1,4,0,0,0,1,0,0,0,1,0,0,0,1\n"
-    "[SymetryInfo]\n"
-    "SymetryPosCount=4\nEnhancedSymetryCheck=0\n"
-    "SymPos0=0,0,0\nSymPos1=0,2,2\nSymPos2=2,0,2\nSymPos3=2,2,0\n"
-    "[OutputInfo]\n";
+inline std::string SomaCube() {
+  return FullBlock(3, 3, 3, 3) +
+         "[StoneInfo]\nStoneCount=7\nStoneOrder=0,1,2,3,4,5,6\n"
+         "Stone_00=1,3,0,0,0,1,0,0,0,1,0\n"
+         "Stone_01=1,4,0,0,0,1,0,0,2,0,0,0,1,0\n"
+         "Stone_02=1,4,0,0,0,1,0,0,2,0,0,1,1,0\n"
+         "Stone_03=1,4,0,0,0,1,0,0,1,1,0,2,1,0\n"
+         "Stone_04=1,4,0,0,0,1,0,0,1,1,0,1,1,1\n"
+         "Stone_05=1,4,0,0,0,1,0,0,1,1,0,1,1,-1\n"
+         "Stone_06=1,4,0,0,0,1,0,0,0,1,0,0,0,1\n"
+         "[SymetryInfo]\nSymetryPosCount=4\nEnhancedSymetryCheck=0\n"
+         "SymPos0=0,0,0\nSymPos1=0,2,2\nSymPos2=2,0,2\nSymPos3=2,2,0\n";
+}
 
 // A 4x4x4 block of 30 dominoes (type 0) and one 2x2 square (type 1): packings come fast
 // and the whole search lasts far longer than any test. Every 1000th is written.
-inline constexpr const char* kEndlessPuzzle =
-    "[BlockInfo]\n"
-    "XSize=4\nYSize=4\nZSize=4\nEdgeZone=2\n"
-    "YZLine_00_00=1,1,1,1\nYZLine_01_00=1,1,1,1\nYZLine_02_00=1,1,1,1\nYZLine_03_00=1,1,1,1\n"
-    "YZLine_00_01=1,1,1,1\nYZLine_01_01=1,1,1,1\nYZLine_02_01=1,1,1,1\nYZLine_03_01=1,1,1,1\n"
-    "YZLine_00_02=1,1,1,1\nYZLine_01_02=1,1,1,1\nYZLine_02_02=1,1,1,1\nYZLine_03_02=1,1,1,1\n"
-    "YZLine_00_03=1,1,1,1\nYZLine_01_03=1,1,1,1\nYZLine_02_03=1,1,1,1\nYZLine_03_03=1,1,1,1\n"
-    "[StoneInfo]\n"
-    "StoneCount=2\nStoneOrder=0,1\n"
-    "Stone_00=30,2,0,0,0,1,0,0\n"
-    "Stone_01=1,4,0,0,0,1,0,0,0,1,0,1,1,0\n"
-    "ShowLegend=1\n"
-    "[SymetryInfo]\n"
-    "SymetryPosCount=0\nEnhancedSymetryCheck=0\n"
-    "[OutputInfo]\n"
-    "WriteEveryNSolution=1000\n";
+inline std::string EndlessPuzzle() {
+  return FullBlock(4, 4, 4, 2) +
+         "[StoneInfo]\nStoneCount=2\nStoneOrder=0,1\nStone_00=30,2,0,0,0,1,0,0\n"
+         "Stone_01=1,4,0,0,0,1,0,0,0,1,0,1,1,0\nShowLegend=1\n" +
+         kNoSymmetry + "[OutputInfo]\nWriteEveryNSolution=1000\n";
+}
 
-// A set-up that fails: the row at y = 1, z = 0 is missing.
-inline constexpr const char* kMissingRowPuzzle =
-    "[BlockInfo]\n"
-    "XSize=2\nYSize=2\nZSize=1\nEdgeZone=1\n"
-    "YZLine_00_00=1,1\n"
-    "[StoneInfo]\n"
-    "StoneCount=1\nStoneOrder=0\n"
-    "Stone_00=2,2,0,0,0,1,0,0\n"
-    "[SymetryInfo]\n"
-    "SymetryPosCount=0\nEnhancedSymetryCheck=0\n";
+// A set-up that fails: the row at y = 1, z = 0 (YZLine_01_00) is missing.
+inline std::string MissingRowPuzzle() {
+  std::string text = FullBlock(2, 2, 1, 1) +
+                     "[StoneInfo]\nStoneCount=1\nStoneOrder=0\nStone_00=2,2,0,0,0,1,0,0\n" +
+                     kNoSymmetry;
+  return text.erase(text.find("YZLine_01_00"), 17);
+}
 
 // Polls `done` every few milliseconds; false when it still fails after `timeoutMs`.
 inline bool WaitFor(const std::function<bool()>& done, int timeoutMs = 5000) {
@@ -127,5 +122,66 @@ inline bool WaitFor(const std::function<bool()>& done, int timeoutMs = 5000) {
   }
   return true;
 }
+
+// The whole file, byte for byte; "" when it cannot be read.
+inline std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline size_t Occurrences(const std::string& text, const std::string& needle) {
+  size_t n = 0;
+  for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
+  return n;
+}
+
+// A job without a worker: each command acts at once, as a worker that takes every command
+// instantly would, with the answers of the acceptance rules; the test sets its count and
+// its finish. Each command is noted in `events` ("start 0", "pause 1", ...) when given.
+class InstantJob : public PuzzleThreadBase {
+ public:
+  explicit InstantJob(int32_t index, std::vector<std::string>* events = nullptr)
+      : PuzzleThreadBase(index, index, "", ""), index_(index), events_(events) {}
+
+  int Start(uint32_t) override {
+    Note("start");
+    if (GetState() != StateIdle) return 1;
+    if (startResult == 0) state.store(StateRunning);
+    return startResult;
+  }
+  int Pause(uint32_t) override { return Move("pause", StateRunning, StatePaused); }
+  int Continue(uint32_t) override { return Move("continue", StatePaused, StateRunning); }
+  int Stop(uint32_t) override {
+    Note("stop");
+    if (GetState() == StateIdle || GetState() == StateFailed) return 1;
+    if (stopResult == 0) state.store(StateIdle);
+    return stopResult;
+  }
+  void PostText(std::string) override {}
+  void PostLine(std::string) override {}
+  void PostNotify() override {}
+
+  void SetCount(uint32_t n) { solver.solutionCount.store(n); }
+  void Finish() { state.store(StateFinished); }
+
+  // The answers of Start and Stop in a state that allows them.
+  int startResult = 0;
+  int stopResult = 0;
+
+ private:
+  void Note(const char* what) {
+    if (events_) events_->push_back(what + (" " + std::to_string(index_)));
+  }
+  int Move(const char* what, int32_t from, int32_t to) {
+    Note(what);
+    if (GetState() == StateFinished) return 0;
+    if (GetState() != from) return 1;
+    state.store(to);
+    return 0;
+  }
+
+  int32_t index_;
+  std::vector<std::string>* events_;
+};
 
 }  // namespace quaderix::testing
