@@ -243,6 +243,7 @@ TEST(CommandLine, ExitCodes) {
   dir.WriteFile("soma.ini", testing::SomaCube());
   dir.WriteFile("broken.ini", testing::MissingRowPuzzle());
   dir.WriteFile("negative.ini", "[StoneInfo]\nStoneCount=-1\n");
+  dir.WriteFile("line.ini", testing::LinePuzzle());
   struct Case {
     std::vector<std::string> args;
     int exitCode;
@@ -253,6 +254,8 @@ TEST(CommandLine, ExitCodes) {
       {{"broken.ini"}, 65, "==> Error on starting Thread(0)\n"},
       {{"broken.ini"}, 65, "missing row YZLine_01_00"},
       {{"negative.ini"}, 65, "Error on init Threads\n"},
+      // Output files that cannot be written: the run still counts and says so.
+      {{"line.ini", "--output-base", "missing/sol"}, 0, "writes to its output file failed"},
       // Usage errors.
       {{"--threads", "0"}, 64, "--threads"},
       {{"--bogus"}, 64, "--bogus"},
