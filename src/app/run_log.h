@@ -1,9 +1,5 @@
 #pragma once
 
-// The window's log: one growing text in which every line ends with "\r\n" followed by the
-// prompt "::> ". Shared by the window and the command line; used only on the front end's
-// own thread. A listener learns of every append so a front end can mirror it.
-
 #include <functional>
 #include <string>
 
@@ -11,6 +7,9 @@ namespace quaderix {
 
 inline constexpr const char* kPrompt = "::> ";
 
+// The window's log: one growing text in which every line ends with "\r\n" followed by the
+// prompt "::> ". Shared by the window and the command line; used only on the front end's
+// own thread. A listener learns of every append so a front end can mirror it.
 class RunLog {
  public:
   // Called after each append with exactly the text that was added.

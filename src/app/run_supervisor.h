@@ -1,11 +1,5 @@
 #pragma once
 
-// The run: one job per stone type, at most maxThreads running at a time, the status tick
-// that retires finished jobs and starts waiting ones, the elapsed time and the rates. It
-// is toolkit-free and takes its clock from outside, so the window, the command line and
-// the tests share it. Used only on the front end's thread; the workers reach it through
-// the messages the front end passes to OnMessage.
-
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -37,6 +31,11 @@ struct RunResult {
   uint32_t elapsed = 0;                  // run time in ms, as the time text showed it
 };
 
+// The run: one job per stone type, at most maxThreads running at a time, the status tick
+// that retires finished jobs and starts waiting ones, the elapsed time and the rates. It
+// is toolkit-free and takes its clock from outside, so the window, the command line and
+// the tests share it. Used only on the front end's thread; the workers reach it through
+// the messages the front end passes to OnMessage.
 class RunSupervisor {
  public:
   using Clock = std::function<uint32_t()>;

@@ -11,6 +11,8 @@
 
 namespace quaderix {
 
+// The values of MainConfig.ini in use for the life of the process; a plain value owned
+// by the front end.
 struct Settings {
   int32_t maxThreads = 0;
   std::string outputFileNameBase;

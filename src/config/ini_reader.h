@@ -1,9 +1,5 @@
 #pragma once
 
-// Reads single values from one INI file. An IniReader only remembers the path: every
-// lookup opens and scans the file afresh, so readers on different threads never share
-// state and a file edited between two reads is seen as it is now.
-
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -40,6 +36,9 @@ std::string GetProfileString(const std::string& path, const std::string& section
 // Values beyond 32 bits wrap modulo 2^32 (never undefined behaviour).
 bool ParseInteger(const char* text, int32_t& value);
 
+// Reads single values from one INI file. An IniReader only remembers the path: every
+// lookup opens and scans the file afresh, so readers on different threads never share
+// state and a file edited between two reads is seen as it is now.
 class IniReader {
  public:
   explicit IniReader(std::string path) : path_(std::move(path)) {}

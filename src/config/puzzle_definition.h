@@ -19,6 +19,8 @@ inline constexpr const char* kOutputInfo = "OutputInfo";
 
 inline constexpr int32_t kMaxSymPositions = 8;  // table size; at most 7 are used
 
+// The scalar keys of one puzzle file as the solver uses them; a plain value, copied
+// into each job's solver at set-up.
 struct PuzzleParameters {
   int32_t useFile = 0;  // 1: the file's block, stones and positions; 0: the built-in puzzle
   int32_t xSize = 0;

@@ -28,6 +28,8 @@ enum class SetupErrorCode {
   kOutOfMemory,
 };
 
+// Filled by the set-up on the worker's thread and read by a front end once the worker
+// has reported the failure.
 struct SetupError {
   SetupErrorCode code = SetupErrorCode::kNone;
   std::string message;  // one sentence for the user, naming the key

@@ -1,10 +1,5 @@
 #pragma once
 
-// All placements of one stone that cover one cell of the padded grid, as rows of grid
-// offsets relative to that cell. Built once during a solver's set-up on the worker's
-// thread and only read afterwards. The row order decides the order in which the search
-// finds packings, so every step that reorders rows follows fixed rules.
-
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -17,6 +12,7 @@ inline constexpr int32_t kRejectMarker = std::numeric_limits<int32_t>::max();
 inline constexpr int32_t kMaxStoneCubes = 32;
 inline constexpr int32_t kRotationCount = 24;
 
+// One cube of a stone, or a vector between two cubes, in block coordinates.
 struct Cube {
   int32_t x = 0;
   int32_t y = 0;
@@ -28,6 +24,10 @@ struct Cube {
 // (r / 8 == 2). Mirror images are never produced.
 Cube Rotate(Cube v, int32_t r);
 
+// All placements of one stone that cover one cell of the padded grid, as rows of grid
+// offsets relative to that cell. Built once during a solver's set-up on the worker's
+// thread and only read afterwards. The row order decides the order in which the search
+// finds packings, so every step that reorders rows follows fixed rules.
 class PlacementList {
  public:
   int32_t RowCount = 0;

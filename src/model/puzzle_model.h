@@ -1,9 +1,5 @@
 #pragma once
 
-// One job's view of the puzzle: the padded block grid, the fill order, the symmetry cells,
-// the stone types and the placement tables built from them. The solver derives from it and
-// runs its search on these arrays. Built and read only on the owning worker's thread.
-
 #include <array>
 #include <cstdint>
 #include <string>
@@ -36,6 +32,9 @@ inline int32_t NeighbourOffset(int32_t bit, int32_t sx, int32_t sy, int32_t sz) 
   }
 }
 
+// One job's view of the puzzle: the padded block grid, the fill order, the symmetry cells,
+// the stone types and the placement tables built from them. The solver derives from it and
+// runs its search on these arrays. Built and read only on the owning worker's thread.
 class PuzzleModel {
  public:
   PuzzleModel() = default;

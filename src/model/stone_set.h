@@ -15,6 +15,8 @@
 
 namespace quaderix {
 
+// One stone type: where it came from, its copies and its cubes in definition order,
+// which is the anchor order and the tie order of its placement rows.
 struct StoneDefinition {
   std::string key;  // "Stone_07", or "built-in 3"
   int32_t copies = 0;

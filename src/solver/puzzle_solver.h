@@ -1,10 +1,5 @@
 #pragma once
 
-// One job's solver: set up from the puzzle definition, then a resumable depth-first search
-// that the worker advances one Step at a time, checking its commands in between. Owned by
-// one PuzzleThread and used only on its worker's thread; other threads read nothing but
-// SolutionCount() and OutputFailures(), both relaxed atomics.
-
 #include <atomic>
 #include <cstdint>
 #include <string>
@@ -28,6 +23,10 @@ struct SearchFrame {
   const PlacementList* candidates = nullptr;  // stoneCount lists for (pattern, orderPos)
 };
 
+// One job's solver: set up from the puzzle definition, then a resumable depth-first search
+// that the worker advances one Step at a time, checking its commands in between. Owned by
+// one PuzzleThread and used only on its worker's thread; other threads read nothing but
+// SolutionCount() and OutputFailures(), both relaxed atomics.
 class PuzzleSolver : public PuzzleModel {
  public:
   // -1 for a stone bound means "not given" and becomes 0.

@@ -15,6 +15,7 @@ namespace quaderix {
 inline constexpr uint32_t WM_PUZZLE_LOG = 1025;     // wParam 0: text, 1: one log line
 inline constexpr uint32_t WM_PUZZLE_NOTIFY = 1026;  // wParam 2: a worker has finished
 
+// One posted message; the text is owned by the message and moves with it.
 struct PuzzleMessage {
   uint32_t message = 0;
   uintptr_t wParam = 0;
