@@ -10,8 +10,8 @@ namespace {
 
 constexpr const char* kGlobalSection = "Global Parameter";
 
-// Like the full-path call of the original platform: relative names are taken against
-// `base`, "." and ".." are resolved textually, and the empty name is `base` itself.
+// Relative names are taken against `base`, "." and ".." are resolved textually, and the
+// empty name is `base` itself, so an unset ConfigFileName shows the program's directory.
 std::string MakeAbsolute(const std::string& path, const std::string& base) {
   namespace fs = std::filesystem;
   fs::path p(path);
