@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "model/puzzle_model.h"
-#include "puzzle_text.h"
+#include "reference_geometry.h"
 #include "solver/puzzle_solver.h"
 #include "support/temp_files.h"
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "model/stone_set.h"
-#include "puzzle_text.h"
+#include "reference_geometry.h"
 #include "solver/puzzle_solver.h"
 
 namespace quaderix {

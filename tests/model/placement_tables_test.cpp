@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "model/stone_set.h"
-#include "puzzle_text.h"
+#include "reference_geometry.h"
 #include "solver/puzzle_solver.h"
 #include "support/temp_files.h"
 
@@ -22,10 +22,10 @@ using testing::BlockCoord;
 using testing::CellTest;
 using testing::Coord;
 using testing::EnumeratePlacements;
-using testing::PuzzleFileText;
-using testing::PuzzleLayout;
+using testing::PuzzleDescription;
 using testing::ShapeOf;
 using testing::TempDir;
+using testing::ToIni;
 
 using Rows = std::vector<std::vector<int32_t>>;
 
@@ -144,39 +144,36 @@ TEST_F(BuiltInTables, MatchAPlainEnumeration) {
 
 TEST(PlacementTables, FileWithHolesAndAShuffledFillOrder) {
   TempDir dir;
-  PuzzleLayout layout;
-  layout.xSize = 4;
-  layout.ySize = 4;
-  layout.zSize = 3;
-  layout.edgeZone = 3;
+  PuzzleDescription layout{.xSize = 4, .ySize = 4, .zSize = 3, .edgeZone = 3};
   const CellTest isCell = [](int32_t x, int32_t y, int32_t z) {
     return !((x == 1 && y == 2 && z == 1) || (x == 3 && y == 3 && z == 0) ||
              (x == 2 && y == 0 && z == 2) || (x == 0 && y == 1 && z == 1));
   };
   // Keys spread the fill order over the block, with ties, so that the -x neighbour of some
   // cells comes before them and of others after them.
-  layout.key = [isCell](int32_t x, int32_t y, int32_t z) {
-    return isCell(x, y, z) ? (x * 5 + y * 11 + z * 7) % 9 + 1 : 0;
-  };
+  for (int32_t x = 0; x < layout.xSize; ++x)
+    for (int32_t y = 0; y < layout.ySize; ++y)
+      for (int32_t z = 0; z < layout.zSize; ++z)
+        layout.SetKey(x, y, z, isCell(x, y, z) ? (x * 5 + y * 11 + z * 7) % 9 + 1 : 0);
   const std::vector<StoneDefinition> builtIn = BuiltInStones();
   layout.stones = {
-      {2, ShapeOf(builtIn[6])},                           // chiral four
-      {3, {{0, 0, 0}, {1, 0, 0}, {2, 0, 0}, {1, 1, 0}}},  // T
-      {1, {{0, 0, 0}, {2, 0, 0}, {0, 0, 1}}},             // not connected
-      {1, ShapeOf(builtIn[10])},                          // not flat
-      {0, ShapeOf(builtIn[0])},                           // plus
-      {1, {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {1, 1, 1}, {2, 1, 1}, {2, 2, 1}, {3, 2, 1}}},
-      {1, {{0, 0, 0}}},
+      {ShapeOf(builtIn[6]), 2},                           // chiral four
+      {{{0, 0, 0}, {1, 0, 0}, {2, 0, 0}, {1, 1, 0}}, 3},  // T
+      {{{0, 0, 0}, {2, 0, 0}, {0, 0, 1}}, 1},             // not connected
+      {ShapeOf(builtIn[10]), 1},                          // not flat
+      {ShapeOf(builtIn[0]), 0},                           // plus
+      {{{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {1, 1, 1}, {2, 1, 1}, {2, 2, 1}, {3, 2, 1}}, 1},
+      {{{0, 0, 0}}, 1},
   };
-  layout.order = {5, 2, 0, 6, 3, 1, 4};
+  layout.stoneOrder = {5, 2, 0, 6, 3, 1, 4};
   PuzzleSolver s(0, 0, "", "");
-  ASSERT_EQ(s.Setup(0, 0, dir.WriteFile("holes.ini", PuzzleFileText(layout)), ""), 1)
+  ASSERT_EQ(s.Setup(0, 0, dir.WriteFile("holes.ini", ToIni(layout)), ""), 1)
       << s.setupError.message;
   ASSERT_EQ(s.cellCount, 44);
   // Type k is the entry that StoneOrder names, with that entry's copies.
   std::vector<std::vector<Coord>> shapes;
   std::vector<int32_t> copies;
-  for (int32_t entry : layout.order) {
+  for (int32_t entry : layout.stoneOrder) {
     shapes.push_back(layout.stones[entry].cubes);
     copies.push_back(layout.stones[entry].copies);
   }

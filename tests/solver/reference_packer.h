@@ -7,7 +7,8 @@
 #include <stdexcept>
 #include <vector>
 
-#include "solver/puzzle_description.h"
+#include "support/puzzle_description.h"
+#include "support/rotations.h"
 
 namespace quaderix::testing {
 
@@ -64,33 +65,23 @@ class ReferencePacker {
   // The distinct cell sets the shape covers in all 24 rotations and all shifts.
   std::set<uint64_t> Placements(const std::vector<Coord>& cubes) const {
     std::set<uint64_t> out;
-    std::array<int, 3> perm = {0, 1, 2};
-    do {
-      for (int signs = 0; signs < 8; ++signs) {
-        // Row r of the matrix has sign s[r] in column perm[r]; keep determinant +1 only.
-        int s[3], inversions = 0;
-        for (int r = 0; r < 3; ++r) s[r] = (signs >> r & 1) ? -1 : 1;
-        for (int a = 0; a < 3; ++a)
-          for (int b = a + 1; b < 3; ++b) inversions += perm[a] > perm[b];
-        if (s[0] * s[1] * s[2] * (inversions % 2 ? -1 : 1) != 1) continue;
-        std::vector<Coord> turned;
-        for (const Coord& c : cubes)
-          turned.push_back({s[0] * c[perm[0]], s[1] * c[perm[1]], s[2] * c[perm[2]]});
-        // Every shift that lays the first cube on a cell of the puzzle.
-        for (const Coord& anchor : cells_) {
-          uint64_t cells = 0;
-          bool fits = true;
-          for (const Coord& c : turned) {
-            const int p =
-                PositionOf({c[0] + anchor[0] - turned[0][0], c[1] + anchor[1] - turned[0][1],
-                            c[2] + anchor[2] - turned[0][2]});
-            fits = fits && p >= 0;
-            if (p >= 0) cells |= uint64_t{1} << p;
-          }
-          if (fits) out.insert(cells);
+    for (const Matrix& m : ProperRotations()) {
+      std::vector<Coord> turned;
+      for (const Coord& c : cubes) turned.push_back(Apply(m, c));
+      // Every shift that lays the first cube on a cell of the puzzle.
+      for (const Coord& anchor : cells_) {
+        uint64_t cells = 0;
+        bool fits = true;
+        for (const Coord& c : turned) {
+          const int p =
+              PositionOf({c[0] + anchor[0] - turned[0][0], c[1] + anchor[1] - turned[0][1],
+                          c[2] + anchor[2] - turned[0][2]});
+          fits = fits && p >= 0;
+          if (p >= 0) cells |= uint64_t{1} << p;
         }
+        if (fits) out.insert(cells);
       }
-    } while (std::next_permutation(perm.begin(), perm.end()));
+    }
     return out;
   }
 

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "solver/puzzle_description.h"
 #include "solver/puzzle_solver.h"
+#include "support/puzzle_description.h"
 #include "support/temp_files.h"
 
 namespace quaderix::testing {

@@ -14,25 +14,14 @@
 #include <thread>
 #include <vector>
 
+#include "support/puzzle_description.h"
 #include "threads/puzzle_thread.h"
 
 namespace quaderix::testing {
 
 // The [BlockInfo] section of an x*y*z block with every cell present.
 inline std::string FullBlock(int x, int y, int z, int edgeZone) {
-  char text[96];
-  std::snprintf(text, sizeof text, "[BlockInfo]\nXSize=%d\nYSize=%d\nZSize=%d\nEdgeZone=%d\n", x, y,
-                z, edgeZone);
-  std::string block = text;
-  for (int k = 0; k < z; ++k) {
-    for (int j = 0; j < y; ++j) {
-      std::snprintf(text, sizeof text, "YZLine_%02d_%02d=1", j, k);
-      block += text;
-      for (int i = 1; i < x; ++i) block += ",1";
-      block += "\n";
-    }
-  }
-  return block;
+  return BlockInfoText({.xSize = x, .ySize = y, .zSize = z, .edgeZone = edgeZone});
 }
 
 inline constexpr const char* kNoSymmetry =

@@ -1,7 +1,7 @@
 #pragma once
 
 // A puzzle definition held as plain data, so that one description feeds both the solver
-// (written out as an INI file) and the reference packer of the tests. Test-only; each test
+// (written out as an INI file) and the second methods of the tests. Test-only; each test
 // owns its own descriptions.
 
 #include <array>
@@ -57,26 +57,36 @@ struct PuzzleDescription {
   }
 };
 
-// The puzzle definition file for `puzzle`, every key written in decimal.
-inline std::string ToIni(const PuzzleDescription& puzzle) {
-  const auto twoDigits = [](int n) { return (n < 10 ? "0" : "") + std::to_string(n); };
+inline std::string TwoDigits(int n) {
+  return (n < 10 ? "0" : "") + std::to_string(n);
+}
+
+// The [BlockInfo] section of `puzzle`: sizes, EdgeZone and every YZLine row.
+inline std::string BlockInfoText(const PuzzleDescription& puzzle) {
   std::ostringstream out;
   out << "[BlockInfo]\nXSize=" << puzzle.xSize << "\nYSize=" << puzzle.ySize
       << "\nZSize=" << puzzle.zSize << "\nEdgeZone=" << puzzle.edgeZone << "\n";
   for (int z = 0; z < puzzle.zSize; ++z) {
     for (int y = 0; y < puzzle.ySize; ++y) {
-      out << "YZLine_" << twoDigits(y) << "_" << twoDigits(z) << "=";
+      out << "YZLine_" << TwoDigits(y) << "_" << TwoDigits(z) << "=";
       for (int x = 0; x < puzzle.xSize; ++x) out << (x ? "," : "") << puzzle.KeyOf(x, y, z);
       out << "\n";
     }
   }
+  return out.str();
+}
+
+// The puzzle definition file for `puzzle`, every key written in decimal.
+inline std::string ToIni(const PuzzleDescription& puzzle) {
+  std::ostringstream out;
+  out << BlockInfoText(puzzle);
   out << "[StoneInfo]\nStoneCount=" << puzzle.StoneCount() << "\nStoneOrder=";
   for (int k = 0; k < puzzle.StoneCount(); ++k)
     out << (k ? "," : "") << (puzzle.stoneOrder.empty() ? k : puzzle.stoneOrder[k]);
   out << "\nShowLegend=" << puzzle.showLegend << "\n";
   for (int k = 0; k < puzzle.StoneCount(); ++k) {
     const StoneDescription& stone = puzzle.stones[k];
-    out << "Stone_" << twoDigits(k) << "=" << stone.copies << "," << stone.cubes.size();
+    out << "Stone_" << TwoDigits(k) << "=" << stone.copies << "," << stone.cubes.size();
     for (const Coord& c : stone.cubes) out << "," << c[0] << "," << c[1] << "," << c[2];
     out << "\n";
   }
