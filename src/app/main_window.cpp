@@ -24,7 +24,7 @@
 #include "app/about_box.h"
 #include "app/app_icon.h"
 #include "app/dialog_units.h"
-#include "app/settings.h"
+#include "run/settings.h"
 #include "threads/puzzle_thread.h"
 
 namespace quaderix {

@@ -8,8 +8,8 @@
 #include <string>
 
 #include "app/qt_message_sink.h"
-#include "app/run_log.h"
-#include "app/run_supervisor.h"
+#include "run/run_log.h"
+#include "run/run_supervisor.h"
 
 class QAction;
 class QGroupBox;

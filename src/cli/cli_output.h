@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/run_supervisor.h"
+#include "run/run_supervisor.h"
 
 namespace quaderix {
 

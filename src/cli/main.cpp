@@ -14,9 +14,9 @@
 #include <string>
 #include <thread>
 
-#include "app/run_log.h"
-#include "app/run_supervisor.h"
-#include "app/settings.h"
+#include "run/run_log.h"
+#include "run/run_supervisor.h"
+#include "run/settings.h"
 #include "cli/cli_output.h"
 #include "cli/puzzle_check.h"
 #include "config/puzzle_definition.h"

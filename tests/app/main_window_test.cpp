@@ -26,7 +26,7 @@
 #include "app/about_box.h"
 #include "app/main_window.h"
 #include "app/puzzle_app.h"
-#include "app/settings.h"
+#include "run/settings.h"
 #include "support/temp_files.h"
 #include "threads/run_puzzles.h"
 

@@ -1,4 +1,4 @@
-#include "app/run_log.h"
+#include "run/run_log.h"
 
 #include <cstdarg>
 #include <cstdio>

@@ -1,7 +1,7 @@
 // The log's text: every line ends with "\r\n" and the prompt, AppendLogText continues
 // the open line, worker texts are never formats, and the listener sees each append.
 
-#include "app/run_log.h"
+#include "run/run_log.h"
 
 #include <string>
 #include <vector>

@@ -1,4 +1,4 @@
-#include "app/settings.h"
+#include "run/settings.h"
 
 #include <filesystem>
 #include <system_error>

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/run_log.h"
+#include "run/run_log.h"
 
 namespace quaderix {
 

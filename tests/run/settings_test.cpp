@@ -2,7 +2,7 @@
 // the program's directory, and the three start-up lines of the log. The puzzle file typed
 // on the command line is followed through the window's and the command line's own tests.
 
-#include "app/settings.h"
+#include "run/settings.h"
 
 #include <filesystem>
 #include <string>

@@ -2,7 +2,7 @@
 // once: the order of the start and stop lines, the time and rate texts, Pause, Continue
 // and the two Stops, failed starts and stops, the finished notice. No worker threads.
 
-#include "app/run_supervisor.h"
+#include "run/run_supervisor.h"
 
 #include <memory>
 #include <string>

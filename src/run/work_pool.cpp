@@ -1,0 +1,502 @@
+#include "run/work_pool.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <system_error>
+
+namespace quaderix {
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+double SecondsSince(SteadyClock::time_point t0) {
+  return std::chrono::duration<double>(SteadyClock::now() - t0).count();
+}
+
+// Packing 1 of a job and every N-th are written.
+bool SelectedForOutput(uint64_t number, int32_t everyN) {
+  return everyN > 0 && (number == 1 || number % static_cast<uint64_t>(everyN) == 0);
+}
+
+// Collects what a cut pass finds, in search order: nodes that become units or are cut
+// further, and packings completed above the cut.
+class CutCollector : public UnitObserver {
+ public:
+  struct Event {
+    bool packing = false;
+    std::vector<PlacementChoice> levels;
+  };
+  void OnSolution(const PlacementChoice* levels, int32_t depth) override {
+    events.push_back({true, {levels, levels + depth}});
+  }
+  void OnCut(const PlacementChoice* levels, int32_t depth) override {
+    events.push_back({false, {levels, levels + depth}});
+    ++cuts;
+  }
+  std::vector<Event> events;
+  int64_t cuts = 0;
+};
+
+}  // namespace
+
+std::string OutputFileName(const std::string& base, int32_t job) {
+  if (base.empty()) return {};
+  // "%s_%02d.txt", with the base taken whole however long it is.
+  char number[16];
+  std::snprintf(number, sizeof number, "%02d", static_cast<int>(job));
+  return base + "_" + number + ".txt";
+}
+
+bool AppendRecord(const std::string& path, const std::string& record) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0) return false;
+  // Another writer of the same file waits until this record stands in it whole.
+  flock(fd, LOCK_EX);
+  bool ok = true;
+  size_t done = 0;
+  while (done < record.size()) {
+    const ssize_t n = ::write(fd, record.data() + done, record.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ok = false;
+      break;
+    }
+    done += static_cast<size_t>(n);
+  }
+  flock(fd, LOCK_UN);
+  if (::close(fd) != 0) ok = false;
+  return ok;
+}
+
+void WorkPool::Kept::Add(uint64_t n, const PlacementChoice* c, int32_t depth) {
+  local.push_back(n);
+  levels.insert(levels.end(), c, c + depth);
+  ends.push_back(static_cast<uint32_t>(levels.size()));
+}
+
+void WorkPool::Kept::Clear() {
+  std::vector<uint64_t>().swap(local);
+  std::vector<uint32_t>().swap(ends);
+  std::vector<PlacementChoice>().swap(levels);
+}
+
+WorkPool::WorkPool(MessageSink& sink, ModelBuilder builder, std::string puzzlePath,
+                   PoolOptions options)
+    : sink_(sink),
+      builder_(std::move(builder)),
+      puzzlePath_(std::move(puzzlePath)),
+      options_(std::move(options)) {
+  if (options_.workers < 1) options_.workers = 1;
+  if (options_.maxUnitShare <= 0) options_.maxUnitShare = 1.0 / (100.0 * options_.workers);
+  if (options_.batchSteps < 1) options_.batchSteps = 1;
+}
+
+WorkPool::~WorkPool() {
+  Stop();
+}
+
+bool WorkPool::Start() {
+  try {
+    for (int32_t i = 0; i < options_.workers; ++i) {
+      workers_.emplace_back([this, i] { WorkerMain(i); });
+    }
+  } catch (const std::system_error&) {
+    Stop();
+    return false;
+  }
+  return true;
+}
+
+int WorkPool::Pause(uint32_t timeoutMs) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (command_ == StopCommand) return 1;
+  command_ = PauseCommand;
+  interrupt_.store(true, std::memory_order_release);
+  const bool settled = changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                         [this] { return parked_ == busy_; });
+  return settled ? 0 : 2;
+}
+
+void WorkPool::Continue() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (command_ != PauseCommand) return;
+    command_ = RunCommand;
+    interrupt_.store(false, std::memory_order_release);
+  }
+  changed_.notify_all();
+}
+
+void WorkPool::Stop() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    command_ = StopCommand;
+    interrupt_.store(true, std::memory_order_release);
+  }
+  changed_.notify_all();
+  for (std::thread& worker : workers_) {
+    if (worker.joinable()) worker.join();
+  }
+  workers_.clear();
+  // Alone now: what was found continues each file as far as it follows on in order.
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (size_t j = 0; j < jobs_.size(); ++j) {
+    Advance(jobs_[j], true);
+    WriteRecords(lock, static_cast<int32_t>(j));
+  }
+}
+
+std::shared_ptr<const RunModel> WorkPool::model() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return model_;
+}
+
+std::vector<TaskTime> WorkPool::TaskTimes() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return taskTimes_;
+}
+
+PoolSnapshot WorkPool::Snapshot() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  PoolSnapshot s;
+  s.phase = phase_;
+  s.error = error_;
+  s.setupSeconds = setupSeconds_;
+  s.busyWorkers = busy_ - parked_;
+  s.allComplete = allComplete_;
+  s.unitsDone = unitsDone_;
+  s.unitCount = unitCount_;
+  s.allCut = cutsDone_ == static_cast<int32_t>(jobs_.size());
+  s.jobs.reserve(jobs_.size());
+  // A job's size is its measured nodes over the share of it they cover; a job not yet
+  // measured is taken to be as big as the measured ones on average.
+  double known = 0;
+  int32_t knownJobs = 0;
+  for (const Job& job : jobs_) {
+    if (job.doneShare > 0) {
+      known += job.doneNodes / job.doneShare;
+      ++knownJobs;
+    }
+  }
+  const double typical = knownJobs > 0 ? known / knownJobs : 0;
+  for (const Job& job : jobs_) {
+    s.jobs.push_back({job.started, JobComplete(job), job.solutions, job.outputFailures});
+    s.doneWork += job.doneNodes;
+    const double size = job.doneShare > 0 ? job.doneNodes / job.doneShare : typical;
+    s.leftWork += (job.cut ? job.leftShare : 1.0) * size;
+  }
+  return s;
+}
+
+void WorkPool::WorkerMain(int32_t index) {
+  if (index == 0 && !BuildModel()) return;
+  std::unique_lock<std::mutex> lock(mutex_);
+  changed_.wait(lock,
+                [this] { return phase_ != PoolSnapshot::Building || command_ == StopCommand; });
+  if (phase_ != PoolSnapshot::Ready) return;
+  const std::shared_ptr<const RunModel> model = model_;
+  lock.unlock();
+  std::unique_ptr<UnitSearch> search = model->NewSearch();
+  lock.lock();
+  Task task;
+  while (search && TakeTask(lock, &task)) {
+    ++busy_;
+    const size_t slot = taskTimes_.size();
+    taskTimes_.push_back({task.job, task.cut, 0, 0});
+    lock.unlock();
+    const SteadyClock::time_point t0 = SteadyClock::now();
+    if (task.cut) {
+      CutJob(*search, task.job);
+    } else {
+      RunItem(*search, task.job, task.item);
+    }
+    const double seconds = SecondsSince(t0);
+    lock.lock();
+    taskTimes_[slot].seconds = seconds;
+    if (!task.cut) taskTimes_[slot].nodes = jobs_[task.job].items[task.item].nodes;
+    --busy_;
+    changed_.notify_all();
+  }
+}
+
+bool WorkPool::BuildModel() {
+  building_.store(true);
+  const SteadyClock::time_point t0 = SteadyClock::now();
+  SetupError error;
+  std::shared_ptr<const RunModel> model;
+  try {
+    model = builder_(puzzlePath_, !options_.outputFileNameBase.empty(), &error);
+  } catch (const std::bad_alloc&) {
+    error.Set(SetupErrorCode::kOutOfMemory, "not enough memory for the placement tables");
+  }
+  building_.store(false);
+  std::vector<Job> jobs;
+  if (model) {
+    jobs.resize(static_cast<size_t>(std::max(0, model->JobCount())));
+    // Each run starts fresh files, made before any worker can write to them.
+    for (size_t j = 0; j < jobs.size(); ++j) {
+      jobs[j].outputPath = OutputFileName(options_.outputFileNameBase, static_cast<int32_t>(j));
+      if (model->WriteEveryNSolution() > 0 && !jobs[j].outputPath.empty()) {
+        std::FILE* f = std::fopen(jobs[j].outputPath.c_str(), "wb");
+        if (f == nullptr || std::fclose(f) != 0) jobs[j].outputFailures = 1;
+      }
+    }
+  }
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    setupSeconds_ = SecondsSince(t0);
+    if (!model) {
+      phase_ = PoolSnapshot::Failed;
+      error_ = error.message.empty() ? "its set-up failed" : error.message;
+    } else {
+      model_ = model;
+      everyN_ = model->WriteEveryNSolution();
+      jobs_ = std::move(jobs);
+      phase_ = PoolSnapshot::Ready;
+      NoteJobsComplete();
+    }
+  }
+  changed_.notify_all();
+  return model != nullptr;
+}
+
+bool WorkPool::TakeTask(std::unique_lock<std::mutex>& lock, Task* task) {
+  for (;;) {
+    if (command_ == StopCommand) return false;
+    if (command_ == PauseCommand) {
+      changed_.wait(lock);
+      continue;
+    }
+    // Every job is cut first: cutting is cheap, and the estimate of the run needs all.
+    if (nextCut_ < static_cast<int32_t>(jobs_.size())) {
+      *task = {nextCut_, true, 0};
+      ++nextCut_;
+      return true;
+    }
+    while (firstOpenJob_ < jobs_.size() && jobs_[firstOpenJob_].cut &&
+           jobs_[firstOpenJob_].nextItem >= jobs_[firstOpenJob_].items.size())
+      ++firstOpenJob_;
+    for (size_t j = firstOpenJob_; j < jobs_.size(); ++j) {
+      Job& job = jobs_[j];
+      if (!job.cut || job.nextItem >= job.items.size()) continue;
+      *task = {static_cast<int32_t>(j), false, job.nextItem};
+      job.items[job.nextItem].taken = true;
+      job.started = true;
+      ++job.nextItem;
+      while (job.nextItem < job.items.size() && job.items[job.nextItem].done) ++job.nextItem;
+      return true;
+    }
+    if (cutsDone_ < static_cast<int32_t>(jobs_.size())) {
+      changed_.wait(lock);  // a cut still running may bring units
+      continue;
+    }
+    return false;
+  }
+}
+
+bool WorkPool::Drive(UnitSearch& search) {
+  for (;;) {
+    if (search.Advance(options_.batchSteps)) return true;
+    if (!interrupt_.load(std::memory_order_acquire)) continue;
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (command_ == PauseCommand) {
+      ++parked_;
+      changed_.notify_all();
+      changed_.wait(lock);
+      --parked_;
+    }
+    if (command_ == StopCommand) return false;
+  }
+}
+
+void WorkPool::CutJob(UnitSearch& search, int32_t jobIndex) {
+  std::vector<Item> items;
+  const bool keep = everyN_ > 0 && !jobs_[jobIndex].outputPath.empty();
+  bool stopped = false;
+  // Depth first, so that the items come out in the search's own order. A node is cut
+  // further while its share of the job, estimated as the product of 1 / (number of
+  // siblings) along its prefix, is above the limit.
+  auto refine = [&](auto& self, const std::vector<PlacementChoice>& prefix, double share) -> void {
+    if (stopped) return;
+    if (share <= options_.maxUnitShare ||
+        static_cast<int32_t>(prefix.size()) >= options_.maxCutDepth) {
+      Item item;
+      item.prefix = prefix;
+      item.share = share;
+      items.push_back(std::move(item));
+      return;
+    }
+    CutCollector found;
+    if (search.Begin(WorkUnit{jobIndex, prefix}, static_cast<int32_t>(prefix.size()) + 1, &found) ==
+        1) {
+      stopped = !Drive(search);
+      search.End();
+    }
+    if (stopped) return;
+    for (CutCollector::Event& event : found.events) {
+      if (event.packing) {
+        Item item;
+        item.packing = item.done = item.taken = true;
+        item.count = 1;
+        if (keep) item.kept.Add(1, event.levels.data(), static_cast<int32_t>(event.levels.size()));
+        items.push_back(std::move(item));
+      } else {
+        self(self, event.levels, share / static_cast<double>(found.cuts));
+      }
+    }
+  };
+  refine(refine, {}, 1.0);
+
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (stopped) return;  // the job stays uncut; Stop writes nothing for it
+  Job& job = jobs_[jobIndex];
+  job.items = std::move(items);
+  job.cut = true;
+  job.leftShare = 0;
+  for (Item& item : job.items) {
+    if (item.packing) {
+      job.solutions += 1;
+    } else {
+      job.leftShare += item.share;
+      ++unitCount_;
+    }
+  }
+  while (job.nextItem < job.items.size() && job.items[job.nextItem].done) ++job.nextItem;
+  if (job.nextItem >= job.items.size()) job.started = true;  // nothing left to search
+  ++cutsDone_;
+  Advance(job, false);
+  WriteRecords(lock, jobIndex);
+  NoteJobsComplete();
+  changed_.notify_all();
+}
+
+void WorkPool::RunItem(UnitSearch& search, int32_t jobIndex, size_t itemIndex) {
+  // Records need the choices of the packings that will be written. Once the unit's first
+  // number is known only those are kept; before, every packing may be one of them.
+  class Recorder : public UnitObserver {
+   public:
+    void OnSolution(const PlacementChoice* levels, int32_t depth) override {
+      ++count;
+      if (!keep) return;
+      if (baseKnown && !SelectedForOutput(base + count, everyN)) return;
+      kept.Add(count, levels, depth);
+    }
+    bool keep = false;
+    bool baseKnown = false;
+    uint64_t base = 0;
+    int32_t everyN = 0;
+    uint64_t count = 0;
+    Kept kept;
+  } recorder;
+
+  WorkUnit unit;
+  unit.job = jobIndex;
+  double share = 0;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const Job& job = jobs_[jobIndex];
+    unit.prefix = job.items[itemIndex].prefix;
+    share = job.items[itemIndex].share;
+    recorder.keep = everyN_ > 0 && !job.outputPath.empty();
+    recorder.baseKnown = job.frontier == itemIndex;
+    recorder.base = job.numbered;
+    recorder.everyN = everyN_;
+  }
+  bool finished = true;
+  uint64_t nodes = 0;
+  if (search.Begin(unit, 0, &recorder) == 1) {
+    finished = Drive(search);
+    nodes = search.NodeCount();
+    search.End();
+  }
+
+  std::unique_lock<std::mutex> lock(mutex_);
+  Job& job = jobs_[jobIndex];
+  Item& item = job.items[itemIndex];
+  item.count = recorder.count;
+  item.nodes = nodes;
+  item.baseKnown = recorder.baseKnown;
+  item.kept = std::move(recorder.kept);
+  job.solutions += recorder.count;
+  if (finished) {
+    item.done = true;
+    job.doneNodes += static_cast<double>(nodes);
+    job.doneShare += share;
+    job.leftShare -= share;
+    ++unitsDone_;
+    Advance(job, false);
+    WriteRecords(lock, jobIndex);
+    NoteJobsComplete();
+  } else {
+    item.partial = true;
+  }
+}
+
+void WorkPool::Advance(Job& job, bool takePartial) {
+  const bool keep = everyN_ > 0 && !job.outputPath.empty();
+  while (job.frontier < job.items.size()) {
+    Item& item = job.items[job.frontier];
+    const bool partial = !item.done && item.partial && takePartial;
+    if (!item.done && !partial) break;
+    const uint64_t base = job.numbered;
+    for (size_t k = 0; keep && k < item.kept.local.size(); ++k) {
+      const uint64_t number = base + item.kept.local[k];
+      if (!item.baseKnown && !SelectedForOutput(number, everyN_)) continue;
+      const uint32_t begin = k == 0 ? 0 : item.kept.ends[k - 1];
+      job.pending.emplace_back(
+          number, std::vector<PlacementChoice>(item.kept.levels.begin() + begin,
+                                               item.kept.levels.begin() + item.kept.ends[k]));
+    }
+    job.numbered += item.count;
+    item.kept.Clear();
+    ++job.frontier;
+    // A stopped unit's packings are the first ones of its subtree; nothing after it may
+    // be numbered, or the file would skip the rest of that subtree.
+    if (partial) {
+      job.frontier = job.items.size();
+      break;
+    }
+  }
+}
+
+void WorkPool::WriteRecords(std::unique_lock<std::mutex>& lock, int32_t jobIndex) {
+  Job& job = jobs_[jobIndex];
+  if (job.writing || job.pending.empty()) return;
+  job.writing = true;
+  const std::shared_ptr<const RunModel> model = model_;
+  const std::string path = job.outputPath;
+  while (!job.pending.empty()) {
+    std::vector<std::pair<uint64_t, std::vector<PlacementChoice>>> batch;
+    batch.swap(job.pending);
+    lock.unlock();
+    uint64_t failures = 0;
+    for (const auto& [number, levels] : batch) {
+      const std::string record =
+          model->FormatRecord(number, levels.data(), static_cast<int32_t>(levels.size()));
+      if (!AppendRecord(path, record)) ++failures;
+    }
+    lock.lock();
+    job.outputFailures += failures;
+  }
+  job.writing = false;
+}
+
+bool WorkPool::JobComplete(const Job& job) const {
+  return job.cut && job.frontier == job.items.size() && job.pending.empty() && !job.writing;
+}
+
+void WorkPool::NoteJobsComplete() {
+  if (allComplete_ || phase_ != PoolSnapshot::Ready) return;
+  if (cutsDone_ < static_cast<int32_t>(jobs_.size())) return;
+  for (const Job& job : jobs_) {
+    if (!JobComplete(job)) return;
+  }
+  allComplete_ = true;
+  sink_.Post(PuzzleMessage{WM_PUZZLE_NOTIFY, 2, 0, {}});
+}
+
+}  // namespace quaderix

@@ -1,0 +1,191 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "run/unit_engine.h"
+#include "threads/message_sink.h"
+
+namespace quaderix {
+
+// How a pool cuts its jobs and where it writes.
+struct PoolOptions {
+  int32_t workers = 1;
+  // A unit is cut further while its estimated share of its job is above this; 0 means
+  // 1 / (100 × workers), so that the last units of a run are small next to the others.
+  double maxUnitShare = 0;
+  // Units are never cut below this many levels; 0 makes every job one unit.
+  int32_t maxCutDepth = 8;
+  // "%s_%02d.txt" per job; empty writes no files.
+  std::string outputFileNameBase{};
+  // Search steps between two looks at the pool's command; small enough that Pause and
+  // Stop act within a few milliseconds.
+  int32_t batchSteps = 4096;
+};
+
+// One job as the supervision sees it at one moment.
+struct JobProgress {
+  bool started = false;   // one of its units has been taken (or it has none to search)
+  bool complete = false;  // every unit searched and every record written
+  uint64_t solutions = 0;
+  uint64_t outputFailures = 0;  // records (or the file's creation) that failed
+};
+
+// The whole pool at one moment, taken under its lock in one piece.
+struct PoolSnapshot {
+  enum Phase { Building, Ready, Failed } phase = Building;
+  std::string error;        // why the model could not be built
+  double setupSeconds = 0;  // how long the model took to build
+  std::vector<JobProgress> jobs;
+  int32_t busyWorkers = 0;
+  bool allComplete = false;
+  // Work in search nodes: done, and the estimate of what is left.
+  double doneWork = 0;
+  double leftWork = 0;
+  int64_t unitsDone = 0;
+  int64_t unitCount = 0;
+  bool allCut = false;
+};
+
+// The measured cost of one task, in the order the tasks were handed out.
+struct TaskTime {
+  int32_t job = 0;
+  bool cut = false;  // the cutting of the job, which its units wait for
+  double seconds = 0;
+  uint64_t nodes = 0;
+};
+
+// The workers of one run: builds the puzzle's model once, cuts every job into units and
+// searches the units on `workers` threads, taking them in order of job and unit. Per job
+// the packings are numbered and written in the serial search's order. Owned by the
+// supervision; Start, Pause, Continue, Stop and Snapshot are called from the owner's
+// thread only, the workers share the rest under one lock. A command and the state it
+// leads to are changed under that lock together, so no command can be half taken.
+class WorkPool {
+ public:
+  WorkPool(MessageSink& sink, ModelBuilder builder, std::string puzzlePath, PoolOptions options);
+  ~WorkPool();
+  WorkPool(const WorkPool&) = delete;
+  WorkPool& operator=(const WorkPool&) = delete;
+
+  // Begins the workers; the first builds the model while the owner's thread goes on.
+  // Returns false when no thread could be begun.
+  bool Start();
+  // Returns once no worker is searching (at most `timeoutMs` later). 0 taken, 2 timed out.
+  int Pause(uint32_t timeoutMs);
+  void Continue();
+  // Ends every worker and waits for them; records of the packings found so far that
+  // continue a job's file in order are written. Only a model build still running can
+  // make this wait long.
+  void Stop();
+
+  PoolSnapshot Snapshot() const;
+  bool ModelBuilding() const { return building_.load(); }
+  std::shared_ptr<const RunModel> model() const;
+  std::vector<TaskTime> TaskTimes() const;
+
+ private:
+  enum Command { RunCommand, PauseCommand, StopCommand };
+
+  // The packings of one unit kept for the records: their numbers within the unit (from 1)
+  // and their choices, flat.
+  struct Kept {
+    std::vector<uint64_t> local;
+    std::vector<uint32_t> ends;
+    std::vector<PlacementChoice> levels;
+    void Add(uint64_t n, const PlacementChoice* c, int32_t depth);
+    void Clear();
+  };
+  struct Item {
+    std::vector<PlacementChoice> prefix;
+    double share = 0;      // estimated part of its job
+    bool packing = false;  // a packing found while cutting: one solution, no search
+    bool taken = false;
+    bool done = false;
+    bool partial = false;    // stopped part-way
+    bool baseKnown = false;  // its first number was known when its records were kept
+    uint64_t count = 0;
+    uint64_t nodes = 0;
+    Kept kept;
+  };
+  struct Job {
+    std::string outputPath;
+    bool started = false;
+    bool cut = false;
+    std::vector<Item> items;
+    size_t nextItem = 0;  // first item not yet taken
+    size_t frontier = 0;  // first item whose packings are not numbered yet
+    uint64_t numbered = 0;
+    uint64_t solutions = 0;
+    uint64_t outputFailures = 0;
+    double doneNodes = 0;
+    double doneShare = 0;
+    double leftShare = 1;
+    // Records numbered but not written, and whether a worker is writing them now.
+    std::vector<std::pair<uint64_t, std::vector<PlacementChoice>>> pending;
+    bool writing = false;
+  };
+  struct Task {
+    int32_t job = -1;
+    bool cut = false;
+    size_t item = 0;
+  };
+
+  void WorkerMain(int32_t index);
+  bool BuildModel();
+  bool TakeTask(std::unique_lock<std::mutex>& lock, Task* task);
+  void CutJob(UnitSearch& search, int32_t job);
+  void RunItem(UnitSearch& search, int32_t job, size_t item);
+  // Runs the search to its end; false when the pool was stopped first.
+  bool Drive(UnitSearch& search);
+  bool Selected(uint64_t number) const;
+  // Numbers the done items at the job's frontier and queues their records; with
+  // `takePartial` a stopped item at the frontier is numbered too and ends the file.
+  void Advance(Job& job, bool takePartial);
+  // Writes the job's queued records, if no other worker is writing them.
+  void WriteRecords(std::unique_lock<std::mutex>& lock, int32_t job);
+  bool JobComplete(const Job& job) const;
+  void NoteJobsComplete();
+
+  MessageSink& sink_;
+  ModelBuilder builder_;
+  std::string puzzlePath_;
+  PoolOptions options_;
+
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  Command command_ = RunCommand;
+  std::atomic<bool> interrupt_{false};
+  std::atomic<bool> building_{false};
+  PoolSnapshot::Phase phase_ = PoolSnapshot::Building;
+  std::string error_;
+  double setupSeconds_ = 0;
+  std::shared_ptr<const RunModel> model_;
+  int32_t everyN_ = 0;
+  std::vector<Job> jobs_;
+  int32_t nextCut_ = 0;
+  int32_t cutsDone_ = 0;
+  size_t firstOpenJob_ = 0;
+  int32_t busy_ = 0;    // workers inside a task
+  int32_t parked_ = 0;  // of those, waiting out a pause
+  int64_t unitCount_ = 0;
+  int64_t unitsDone_ = 0;
+  bool allComplete_ = false;
+  std::vector<TaskTime> taskTimes_;
+  std::vector<std::thread> workers_;
+};
+
+// "%s_%02d.txt" of `base` and `job`; "" when the base is empty.
+std::string OutputFileName(const std::string& base, int32_t job);
+// Appends one record to `path` with one write call under an exclusive lock, so that no
+// reader or other writer ever sees part of it. Returns false when it could not.
+bool AppendRecord(const std::string& path, const std::string& record);
+
+}  // namespace quaderix
