@@ -13,6 +13,7 @@
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTextCursor>
@@ -25,6 +26,7 @@
 #include "app/app_icon.h"
 #include "app/dialog_units.h"
 #include "run/settings.h"
+#include "run/solver_engine.h"
 #include "threads/puzzle_thread.h"
 
 namespace quaderix {
@@ -32,12 +34,15 @@ namespace quaderix {
 namespace {
 
 constexpr int kWidth = 377;
-constexpr int kHeight = 211;
+// One row more than the status groups need: the progress bar and the time left.
+constexpr int kHeight = 226;
+// The progress bar counts in tenths of a per cent.
+constexpr int kProgressSteps = 1000;
 constexpr int kTimerPeriodMs = 1000;
 // The "high" scheduling level asked for at start-up; only a privileged user gets it.
 constexpr int kHighPriorityNice = -10;
 
-enum class ControlKind { GroupBox, Label, CentredLabel, Field, Button, Log };
+enum class ControlKind { GroupBox, Label, CentredLabel, Field, Button, Log, Progress };
 
 struct ControlTemplate {
   ControlKind kind;
@@ -66,6 +71,8 @@ constexpr ControlTemplate kControls[] = {
     {ControlKind::GroupBox, "Solutions per Second", "ratesGroup", {180, 155, 135, 50}},
     {ControlKind::Field, "", "lastRateField", {255, 185, 50, 13}},
     {ControlKind::Button, "Load Config", "loadConfigButton", {320, 135, 50, 14}},
+    {ControlKind::Progress, "", "progressBar", {5, 210, 170, 11}},
+    {ControlKind::Field, "", "timeLeftField", {180, 209, 135, 13}},
 };
 
 QString FromText(const std::string& text) {
@@ -116,10 +123,15 @@ MainWindow::MainWindow(std::string commandLineConfig, Hooks hooks)
               QApplication::beep();
             }
           },
-          hooks_.jobFactory) {
+          hooks_.modelBuilder ? hooks_.modelBuilder : SolverModelBuilder()) {
   if (!hooks_.chooseConfigFile) {
     hooks_.chooseConfigFile = [this](const std::string& initialFile) {
       return ChooseConfigFileWithDialog(this, initialFile);
+    };
+  }
+  if (!hooks_.showMessage) {
+    hooks_.showMessage = [this](const QString& text) {
+      QMessageBox::warning(this, QString::fromUtf8(kApplicationName), text);
     };
   }
   if (!hooks_.confirmForcedQuit) {
@@ -188,6 +200,14 @@ void MainWindow::CreateControls() {
         widget = log;
         break;
       }
+      case ControlKind::Progress: {
+        auto* bar = new QProgressBar(this);
+        bar->setRange(0, kProgressSteps);
+        bar->setValue(0);
+        bar->setTextVisible(false);
+        widget = bar;
+        break;
+      }
     }
     widget->setObjectName(QString::fromUtf8(control.name));
     if (widget->focusPolicy() != Qt::NoFocus) {
@@ -214,6 +234,8 @@ void MainWindow::CreateControls() {
   ratesGroup_ = findChild<QGroupBox*>("ratesGroup");
   lastRateField_ = findChild<QLabel*>("lastRateField");
   loadConfigButton_ = findChild<QPushButton*>("loadConfigButton");
+  progressBar_ = findChild<QProgressBar*>("progressBar");
+  timeLeftField_ = findChild<QLabel*>("timeLeftField");
 
   connect(startButton_, &QPushButton::clicked, this, &MainWindow::OnStart);
   connect(pauseButton_, &QPushButton::clicked, this, &MainWindow::OnPause);
@@ -275,6 +297,13 @@ void MainWindow::OnInitDialog() {
 }
 
 void MainWindow::OnStart() {
+  // No worker would ever run; the run would show "running" for ever.
+  if (supervisor_.maxThreads < 1) {
+    hooks_.showMessage(QString::fromUtf8("MaxThreads in MainConfig.ini is %1; a run needs at "
+                                         "least 1 worker. Please correct it and restart.")
+                           .arg(supervisor_.maxThreads));
+    return;
+  }
   supervisor_.OnStart();
 }
 
@@ -330,6 +359,11 @@ void MainWindow::ShowStatusTexts() {
   solutionsField_->setText(FromText(supervisor_.solutionsText));
   completeRateField_->setText(FromText(supervisor_.completeRateText));
   lastRateField_->setText(FromText(supervisor_.lastRateText));
+  const bool running = supervisor_.jobsCreated != 0;
+  progressBar_->setValue(running || supervisor_.progressKnown
+                             ? static_cast<int>(supervisor_.progress * kProgressSteps)
+                             : 0);
+  timeLeftField_->setText(running ? FromText(supervisor_.progressText) : QString());
 }
 
 bool MainWindow::event(QEvent* event) {

@@ -15,6 +15,7 @@ class QAction;
 class QGroupBox;
 class QLabel;
 class QPlainTextEdit;
+class QProgressBar;
 class QPushButton;
 
 namespace quaderix {
@@ -25,10 +26,10 @@ inline constexpr const char* kForceQuitQuestion =
     "Ein fehler ist beim Beenden aufgetreten. Wollen Sie das beenden erzwingen? ";
 inline constexpr const char* kApplicationName = "QuaderixPuzzle";
 
-// The Quaderix Puzzle dialog: the buttons that drive a run, the log and the four status
-// fields. It owns the run's supervision, the log and the message sink through which the
-// workers reach it, and it is used on the GUI thread only; workers touch none of its
-// widgets, they post messages that arrive here as queued events.
+// The Quaderix Puzzle dialog: the buttons that drive a run, the log, the four status
+// fields and, below them, the run's progress and time left. It owns the run's supervision, the log
+// and the message sink through which the workers reach it, and it is used on the GUI thread only;
+// workers touch none of its widgets, they post messages that arrive here as queued events.
 class MainWindow : public QDialog {
   Q_OBJECT
 
@@ -42,8 +43,10 @@ class MainWindow : public QDialog {
     // Closing with a job that did not acknowledge its stop: true means quit anyway.
     std::function<bool(const QString& question)> confirmForcedQuit;
     std::function<void()> beep;
-    // Makes the run's jobs; empty means real worker threads.
-    RunSupervisor::JobFactory jobFactory;
+    // A message the user must acknowledge (a refused setting).
+    std::function<void(const QString& text)> showMessage;
+    // Builds the run's model; empty means the real search.
+    ModelBuilder modelBuilder;
   };
 
   // `commandLineConfig` is the puzzle file named on the command line, or "".
@@ -65,7 +68,7 @@ class MainWindow : public QDialog {
   // Beenden: asks the window to close, as the caption's close button does.
   void OnQuit();
   void OnAbout();
-  // Timer 1: supervision and the four status texts.
+  // Timer 1: supervision, the four status texts and the progress.
   void OnStatusTick();
   // Timer 2: which buttons may be pressed.
   void UpdateControls();
@@ -114,6 +117,8 @@ class MainWindow : public QDialog {
   QGroupBox* ratesGroup_ = nullptr;
   QLabel* lastRateField_ = nullptr;
   QPushButton* loadConfigButton_ = nullptr;
+  QProgressBar* progressBar_ = nullptr;
+  QLabel* timeLeftField_ = nullptr;
   QAction* aboutAction_ = nullptr;
 
   // Declared in this order so that the jobs, which post to the sink and write to the log

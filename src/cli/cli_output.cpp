@@ -29,11 +29,10 @@ std::vector<std::string> LogLineSplitter::Feed(const std::string& added) {
 
 JobTally CountJobs(const RunSupervisor& run) {
   JobTally tally;
-  for (const auto& job : run.jobs) {
-    if (!job) continue;
-    if (job->retired || (job->started && job->GetState() == StateFinished)) {
+  for (const JobRow& job : run.jobs) {
+    if (job.retired) {
       ++tally.finished;
-    } else if (job->started) {
+    } else if (job.started) {
       ++tally.running;
     } else {
       ++tally.waiting;
@@ -43,14 +42,16 @@ JobTally CountJobs(const RunSupervisor& run) {
 }
 
 std::string FormatStatusLine(const RunSupervisor& run) {
-  const JobTally tally = CountJobs(run);
   const std::string recent = TrimRight(run.lastRateText);
-  char jobs[96];
-  std::snprintf(jobs, sizeof jobs, "jobs: %d running, %d finished, %d waiting", tally.running,
-                tally.finished, tally.waiting);
-  return TrimRight(run.pastTimeText) + " | " + TrimRight(run.solutionsText) + " solutions | " +
-         TrimRight(run.completeRateText) + "/s, recent " + (recent.empty() ? "-" : recent) +
-         "/s | " + jobs;
+  std::string line = TrimRight(run.pastTimeText) + " | " + TrimRight(run.solutionsText) +
+                     " solutions | " + TrimRight(run.completeRateText) + "/s, recent " +
+                     (recent.empty() ? "-" : recent) + "/s | ";
+  if (run.jobs.empty()) return line + "setting up";
+  const JobTally tally = CountJobs(run);
+  char jobs[128];
+  std::snprintf(jobs, sizeof jobs, "jobs: %d running, %d finished, %d waiting | %d busy workers | ",
+                tally.running, tally.finished, tally.waiting, static_cast<int>(run.BusyWorkers()));
+  return line + jobs + run.progressText;
 }
 
 }  // namespace quaderix

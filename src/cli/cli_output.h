@@ -26,13 +26,14 @@ class LogLineSplitter {
 // Jobs by what they are doing now, as the status line shows them.
 struct JobTally {
   int running = 0;   // started, not finished
-  int finished = 0;  // retired, or reporting StateFinished
-  int waiting = 0;   // not started yet
+  int finished = 0;  // every unit searched and every record written
+  int waiting = 0;   // no unit taken yet
 };
 JobTally CountJobs(const RunSupervisor& run);
 
 // "0h 0min   12sec (running) | 1234 solutions | 102.8/s, recent 99.0/s | jobs: 2 running,
-// 3 finished, 7 waiting", built from the supervisor's display texts.
+// 3 finished, 7 waiting | 2 busy workers | 37 % · about 4 min left", built from the
+// supervisor's display texts; "setting up" in place of the jobs until the model is built.
 std::string FormatStatusLine(const RunSupervisor& run);
 
 }  // namespace quaderix

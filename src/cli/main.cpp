@@ -14,12 +14,13 @@
 #include <string>
 #include <thread>
 
-#include "run/run_log.h"
-#include "run/run_supervisor.h"
-#include "run/settings.h"
 #include "cli/cli_output.h"
 #include "cli/puzzle_check.h"
 #include "config/puzzle_definition.h"
+#include "run/run_log.h"
+#include "run/run_supervisor.h"
+#include "run/settings.h"
+#include "run/solver_engine.h"
 #include "threads/message_sink.h"
 #include "threads/puzzle_thread.h"
 
@@ -157,7 +158,7 @@ int RunPuzzle(const RunOptions& options) {
   }
 
   QueuedMessageSink sink;
-  RunSupervisor run(log, sink, TickCount, Beep);
+  RunSupervisor run(log, sink, TickCount, Beep, SolverModelBuilder());
   run.ApplySettings(settings);
   auto drain = [&] {
     for (const PuzzleMessage& message : sink.Drain()) run.OnMessage(message);
@@ -165,8 +166,7 @@ int RunPuzzle(const RunOptions& options) {
 
   run.OnStart();
   if (!run.jobsCreated) {
-    std::fprintf(stderr, "The jobs of %s could not be created (StoneCount out of range).\n",
-                 settings.configFileName.c_str());
+    std::fprintf(stderr, "The run could not be started: no worker thread could be begun.\n");
     return kExitSetupFailed;
   }
 
@@ -175,9 +175,18 @@ int RunPuzzle(const RunOptions& options) {
   for (;;) {
     std::this_thread::sleep_for(kPollPeriod);
     drain();
+    if (gInterrupted && run.SettingUp()) {
+      // Building the tables cannot be cut short, and nothing has been found or written
+      // yet; waiting for the build would keep the user waiting for nothing.
+      status.Finish();
+      std::fprintf(stdout, "total: 0 solutions in %.1f s (interrupted during set-up)\n",
+                   run.ElapsedTime(TickCount()) * 0.001);
+      std::fflush(stdout);
+      std::_Exit(kExitInterrupted);
+    }
     if (gInterrupted) break;
-    if (!run.jobsCreated) break;  // a job failed to start and the run was stopped
-    if (run.runState == RunFinished || run.jobs.empty()) {
+    if (!run.jobsCreated) break;  // the puzzle could not be set up and the run was stopped
+    if (run.runState == RunFinished) {
       // One more tick retires the jobs that finished last, as the window's next tick
       // would, so their Stopped lines and the final totals are shown.
       run.OnStatusTick();
@@ -193,12 +202,8 @@ int RunPuzzle(const RunOptions& options) {
   }
   status.Finish();
 
-  // The complete stop sequence; a stop that is not acknowledged keeps the table, so it
-  // is tried again before the destructor's own stop takes over.
-  for (int attempt = 0; attempt < 3 && run.jobsCreated; ++attempt) {
-    run.StopSequence();
-    drain();
-  }
+  // The complete stop sequence: the pool's workers end within a few milliseconds.
+  run.StopSequence();
   drain();
   if (!splitter.pending().empty()) {
     std::fprintf(stdout, "%s\n", splitter.pending().c_str());
@@ -209,31 +214,20 @@ int RunPuzzle(const RunOptions& options) {
                  run.failedJobReason.c_str());
     return kExitSetupFailed;
   }
-  RunResult result = run.lastRun;
-  if (run.jobsCreated) {
-    // The table is still there; report what the jobs hold now, before the supervisor's
-    // destruction makes each remaining worker stop and waits for it.
-    std::fprintf(stderr, "Some jobs did not acknowledge Stop; they are ended now.\n");
-    result = RunResult{};
-    result.elapsed = run.ElapsedTime(TickCount());
-    for (const auto& job : run.jobs) {
-      result.solutions.push_back(job->GetSolutionCount());
-      result.started.push_back(job->started);
-      result.outputFailures.push_back(job->solver.OutputFailures());
-    }
-  }
+  const RunResult result = run.lastRun;
 
   const bool interrupted = gInterrupted != 0;
   uint64_t total = 0;
   for (size_t i = 0; i < result.solutions.size(); ++i) {
     total += result.solutions[i];
-    std::fprintf(stdout, "job %zu: %u solutions%s\n", i, result.solutions[i],
+    std::fprintf(stdout, "job %zu: %llu solutions%s\n", i,
+                 static_cast<unsigned long long>(result.solutions[i]),
                  interrupted && !result.started[i] ? " (not started)" : "");
     // The solutions still count; the user learns that their file lacks some records.
     if (result.outputFailures[i] > 0) {
       std::fprintf(stderr,
-                   "job %zu: %u writes to its output file failed; its solutions still count\n", i,
-                   result.outputFailures[i]);
+                   "job %zu: %llu writes to its output file failed; its solutions still count\n", i,
+                   static_cast<unsigned long long>(result.outputFailures[i]));
     }
   }
   std::fprintf(stdout, "total: %llu solutions in %.1f s%s\n",

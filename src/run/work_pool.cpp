@@ -4,9 +4,13 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <functional>
+#include <queue>
 #include <system_error>
+#include <unordered_map>
 
 namespace quaderix {
 namespace {
@@ -49,6 +53,27 @@ std::string OutputFileName(const std::string& base, int32_t job) {
   char number[16];
   std::snprintf(number, sizeof number, "%02d", static_cast<int>(job));
   return base + "_" + number + ".txt";
+}
+
+double SimulatedWallTime(const std::vector<TaskTime>& tasks, int32_t workers) {
+  // Free times of the workers, earliest first.
+  std::priority_queue<double, std::vector<double>, std::greater<double>> free;
+  for (int32_t i = 0; i < std::max(workers, 1); ++i) free.push(0.0);
+  std::unordered_map<int32_t, double> cutEnd;
+  double wall = 0;
+  for (const TaskTime& task : tasks) {
+    double start = free.top();
+    free.pop();
+    if (!task.cut) {
+      const auto it = cutEnd.find(task.job);
+      if (it != cutEnd.end()) start = std::max(start, it->second);
+    }
+    const double end = start + task.seconds;
+    if (task.cut) cutEnd[task.job] = end;
+    free.push(end);
+    wall = std::max(wall, end);
+  }
+  return wall;
 }
 
 bool AppendRecord(const std::string& path, const std::string& record) {

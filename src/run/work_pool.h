@@ -182,6 +182,11 @@ class WorkPool {
   std::vector<std::thread> workers_;
 };
 
+// The wall time a pool of `workers` would need for `tasks` (as measured, in the order they
+// were handed out): each task goes to the first worker free, and no unit of a job starts
+// before that job's cutting has ended.
+double SimulatedWallTime(const std::vector<TaskTime>& tasks, int32_t workers);
+
 // "%s_%02d.txt" of `base` and `job`; "" when the base is empty.
 std::string OutputFileName(const std::string& base, int32_t job);
 // Appends one record to `path` with one write call under an exclusive lock, so that no

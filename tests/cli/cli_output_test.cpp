@@ -38,35 +38,22 @@ TEST(LogLineSplitter, GivesEachLogLineWithoutPrompt) {
   EXPECT_EQ(splitter.pending(), "");
 }
 
-TEST(StatusLine, ShowsTimeTotalRatesAndJobs) {
-  testing::TempDir dir;
+TEST(StatusLine, ShowsTimeTotalRatesJobsWorkersAndProgress) {
   RunLog log;
   QueuedMessageSink sink;
-  uint32_t now = 0;
   RunSupervisor run(
-      log, sink, [&] { return now; }, [] {},
-      [](MessageSink&, int32_t start, int32_t, const std::string&, const std::string&) {
-        return std::make_unique<testing::InstantJob>(start);
-      });
-  Settings settings;
-  settings.maxThreads = 2;
-  settings.configFileName = dir.WriteFile("p.ini", "[StoneInfo]\nStoneCount=4\n");
-  run.ApplySettings(settings);
-  run.OnStart();
-  now = 1000;
-  run.OnStatusTick();  // starts jobs 0 and 1
-  auto job = [&](int i) -> testing::InstantJob& {
-    return static_cast<testing::InstantJob&>(*run.jobs[i]);
-  };
-  job(0).SetCount(30);
-  job(1).SetCount(20);
-  job(1).Finish();
-  now = 2000;
-  run.OnStatusTick();  // retires job 1, starts job 2
-  job(2).Finish();
+      log, sink, [] { return 0u; }, [] {}, nullptr);
+  run.pastTimeText = "0h 0min    2sec (running)    ";
+  run.solutionsText = "50    ";
+  run.completeRateText = "25.0    ";
+  run.lastRateText = "50.0    ";
+  EXPECT_EQ(FormatStatusLine(run),
+            "0h 0min    2sec (running) | 50 solutions | 25.0/s, recent 50.0/s | setting up");
+  run.jobs = {{1, 1, 20}, {1, 0, 30}, {0, 0, 0}, {0, 0, 0}};
+  run.progressText = "37 % \xC2\xB7 about 4 min left";
   EXPECT_EQ(FormatStatusLine(run),
             "0h 0min    2sec (running) | 50 solutions | 25.0/s, recent 50.0/s | jobs: 1 running, "
-            "2 finished, 1 waiting");
+            "1 finished, 2 waiting | 0 busy workers | 37 % \xC2\xB7 about 4 min left");
 }
 
 }  // namespace

@@ -28,16 +28,16 @@ struct Harness {
   Harness(std::shared_ptr<TreeModel> model, int32_t maxThreads, ModelBuilder builder = nullptr)
       : run(
             log, sink, [this] { return now; }, [this] { ++beeps; },
-            builder ? builder : [model](const std::string&, bool, SetupError*) {
-              return std::shared_ptr<const RunModel>(model);
-            }) {
+            builder ? builder
+                    : [model](const std::string&, bool,
+                              SetupError*) { return std::shared_ptr<const RunModel>(model); }) {
     Settings settings;
     settings.maxThreads = maxThreads;
     settings.outputFileNameBase = dir.PathOf("sol");
-    settings.configFileName = dir.WriteFile(
-        "summary.ini",
-        "[BlockInfo]\nXSize=5\nYSize=4\nZSize=3\n[StoneInfo]\nStoneCount=3\n"
-        "[SymetryInfo]\nSymetryPosCount=1\n[OutputInfo]\nWriteEveryNSolution=100\n");
+    settings.configFileName =
+        dir.WriteFile("summary.ini",
+                      "[BlockInfo]\nXSize=5\nYSize=4\nZSize=3\n[StoneInfo]\nStoneCount=3\n"
+                      "[SymetryInfo]\nSymetryPosCount=1\n[OutputInfo]\nWriteEveryNSolution=100\n");
     run.ApplySettings(settings);
   }
 
@@ -82,11 +82,11 @@ TEST(RunSupervision, JobLinesInJobOrderAndTheLastTickClosesTheRun) {
   Harness h(model, 2);
   h.now = 1000;
   h.run.OnStart();
-  EXPECT_EQ(h.NewLines(), (Lines{"Block Size X*Y*Z=5*4*3", "Number of different stones = 3",
-                                 "Number of symetries = 1",
-                                 "Write one every 100 solutions to the output file(s)",
-                                 "Timeto initialize 0.0 sec",
-                                 "Reading the puzzle and building the placement tables"}));
+  EXPECT_EQ(
+      h.NewLines(),
+      (Lines{"Block Size X*Y*Z=5*4*3", "Number of different stones = 3", "Number of symetries = 1",
+             "Write one every 100 solutions to the output file(s)", "Timeto initialize 0.0 sec",
+             "Reading the puzzle and building the placement tables"}));
   h.WaitUntilComplete();
   h.now = 4000;
   h.Drain();  // the finished notice
@@ -200,6 +200,24 @@ TEST(RunSupervision, FinishingWhilePausedAddsNoPauseTime) {
   EXPECT_EQ(h.run.ElapsedTime(20000), 5000u);
 }
 
+TEST(RunSupervision, WritesThatFailShowInTheLog) {
+  Harness h(std::make_shared<TreeModel>(2, 6, 1), 2);
+  h.run.outputFileNameBase = h.dir.PathOf("missing/sol");  // a folder that does not exist
+  h.run.OnStart();
+  h.WaitUntilComplete();
+  h.Drain();
+  h.run.OnStatusTick();
+  const std::string& log = h.log.text();
+  for (int job = 0; job < 2; ++job) {
+    // The file could not be made, and no record could be written to it.
+    const uint64_t records = 1 + h.run.pool()->Snapshot().jobs[job].solutions;
+    EXPECT_NE(log.find("==> Thread(" + std::to_string(job) + "): " + std::to_string(records) +
+                       " writes to its output file failed"),
+              std::string::npos)
+        << log;
+  }
+}
+
 TEST(RunSupervision, ARefusedPuzzleOrMaxThreadsStartsNothing) {
   Harness failing(nullptr, 2, [](const std::string&, bool, SetupError* error) {
     error->Set(SetupErrorCode::kBadValue, "XSize must be at least 1");
@@ -219,8 +237,8 @@ TEST(RunSupervision, ARefusedPuzzleOrMaxThreadsStartsNothing) {
   Harness none(std::make_shared<TreeModel>(1, 3, 1), 0);
   none.run.OnStart();
   EXPECT_EQ(none.run.jobsCreated, 0);
-  EXPECT_EQ(none.NewLines(), (Lines{"MaxThreads is 0: a run needs at least one worker",
-                                    "Error on init Threads"}));
+  EXPECT_EQ(none.NewLines(),
+            (Lines{"MaxThreads is 0: a run needs at least one worker", "Error on init Threads"}));
 }
 
 }  // namespace

@@ -165,5 +165,22 @@ TEST(WorkPool, NoJobsAndAModelThatFails) {
   EXPECT_EQ(failing.Snapshot().error, "XSize is 0");
 }
 
+TEST(WorkPool, SimulatedWallTimeTakesTasksInOrderAfterTheirJobsCutting) {
+  // Job 0 cut in 1 s, then its units of 2, 1, 1, 1 s; job 1 cut in 3 s with one unit of 1 s.
+  const std::vector<TaskTime> tasks = {{0, true, 1.0},  {1, true, 3.0},  {0, false, 2.0},
+                                       {0, false, 1.0}, {0, false, 1.0}, {0, false, 1.0},
+                                       {1, false, 1.0}};
+  struct Case {
+    int32_t workers;
+    double wall;
+  };
+  // 1: all in a row. 2: the second worker cuts job 1 until 3 s while the first runs job
+  // 0's units from 1 s. 4 and more: job 1's unit waits for its cutting until 3 s.
+  const Case cases[] = {{1, 10.0}, {2, 5.0}, {3, 4.0}, {4, 4.0}, {256, 4.0}};
+  for (const Case& c : cases) {
+    EXPECT_DOUBLE_EQ(SimulatedWallTime(tasks, c.workers), c.wall) << c.workers;
+  }
+}
+
 }  // namespace
 }  // namespace quaderix

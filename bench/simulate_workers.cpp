@@ -1,0 +1,122 @@
+// quaderix-bench --simulate-workers: runs a puzzle with one worker exactly as a run does
+// (one model, cut units, records in order), noting the time of every unit and the
+// progress estimate at every status tick. It then prints how the estimate of the time
+// left compared with the time that was really left, and the wall time that pools of
+// 1 to 256 workers would need for the same units taken in order.
+//
+//   quaderix-bench --simulate-workers [--puzzle FILE]
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "run/run_log.h"
+#include "run/run_supervisor.h"
+#include "run/solver_engine.h"
+#include "threads/message_sink.h"
+#include "threads/puzzle_thread.h"
+
+namespace {
+
+// The largest pool simulated; units are cut for it.
+constexpr int32_t kMostWorkers = 256;
+
+struct Sample {
+  double elapsed = 0;
+  bool known = false;
+  double progress = 0;
+  double leftEstimate = 0;
+};
+
+}  // namespace
+
+int SimulateWorkersMain(int argc, char** argv) {
+  using namespace quaderix;
+  std::string puzzle;
+  for (int i = 2; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--puzzle" && i + 1 < argc) {
+      puzzle = argv[++i];
+    } else {
+      std::fprintf(stderr, "usage: quaderix-bench --simulate-workers [--puzzle FILE]\n");
+      return 2;
+    }
+  }
+  RunLog log;
+  QueuedMessageSink sink;
+  RunSupervisor run(
+      log, sink, TickCount, [] {}, SolverModelBuilder());
+  Settings settings;
+  settings.maxThreads = 1;
+  settings.configFileName = puzzle;
+  run.ApplySettings(settings);
+  run.poolOptions.maxUnitShare = 1.0 / (100.0 * kMostWorkers);
+
+  const auto t0 = std::chrono::steady_clock::now();
+  auto seconds = [&] {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  };
+  run.OnStart();
+  std::vector<Sample> samples;
+  double lastTick = 0;
+  while (run.jobsCreated && run.runState != RunFinished) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    for (const PuzzleMessage& m : sink.Drain()) run.OnMessage(m);
+    if (seconds() - lastTick >= 1.0) {
+      lastTick = seconds();
+      run.OnStatusTick();
+      const double elapsed = seconds();
+      const double p = run.progress;
+      samples.push_back({elapsed, run.progressKnown, p, p > 0 ? elapsed * (1 - p) / p : 0});
+    }
+  }
+  if (!run.jobsCreated) {
+    std::fprintf(stderr, "quaderix-bench: %s\n", run.failedJobReason.c_str());
+    return 1;
+  }
+  const double wall = seconds();
+  run.OnStatusTick();
+  const std::vector<TaskTime> tasks = run.pool()->TaskTimes();
+  std::printf("puzzle: %s, %s solutions, %.2f s with one worker\n",
+              puzzle.empty() ? "built-in" : puzzle.c_str(), run.solutionsText.c_str(), wall);
+
+  std::printf("\nestimate of the time left, at every 10 %% of the run:\n");
+  std::printf("%8s %10s %10s %12s %12s\n", "run %", "elapsed s", "progress", "left est. s",
+              "left true s");
+  size_t next = 0;
+  for (int decile = 1; decile <= 9; ++decile) {
+    const double at = wall * decile / 10.0;
+    while (next + 1 < samples.size() && samples[next].elapsed < at) ++next;
+    if (next >= samples.size()) break;
+    const Sample& s = samples[next];
+    if (s.known) {
+      std::printf("%7d%% %10.1f %9.1f%% %12.1f %12.1f\n", decile * 10, s.elapsed, s.progress * 100,
+                  s.leftEstimate, wall - s.elapsed);
+    } else {
+      std::printf("%7d%% %10.1f %10s %12s %12.1f\n", decile * 10, s.elapsed, "estimating", "-",
+                  wall - s.elapsed);
+    }
+  }
+
+  int64_t units = 0;
+  double unitSeconds = 0;
+  double largest = 0;
+  for (const TaskTime& task : tasks) {
+    if (!task.cut) ++units;
+    unitSeconds += task.seconds;
+    largest = std::max(largest, task.seconds);
+  }
+  std::printf("\n%lld units and %zu cuttings, %.2f s of work, largest task %.3f s\n",
+              static_cast<long long>(units), tasks.size() - static_cast<size_t>(units), unitSeconds,
+              largest);
+  const double one = SimulatedWallTime(tasks, 1);
+  std::printf("%8s %12s %10s\n", "workers", "wall s", "speed-up");
+  for (int32_t n : {1, 2, 4, 8, 16, 64, 256}) {
+    const double t = SimulatedWallTime(tasks, n);
+    std::printf("%8d %12.3f %10.2f\n", n, t, t > 0 ? one / t : 0.0);
+  }
+  run.StopSequence();
+  return 0;
+}
