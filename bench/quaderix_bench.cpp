@@ -3,6 +3,7 @@
 // solutions, steps, time and steps per second, then the totals.
 //
 //   quaderix-bench [--puzzle FILE] [--jobs 0,1,2|all] [--max-steps N]
+//   quaderix-bench --simulate-workers [--puzzle FILE]   (see simulate_workers.cpp)
 //
 // Without --puzzle the built-in puzzle is solved. --max-steps caps the steps of each job
 // (0, the default, runs every job to its end); a capped job is reported as cut.
@@ -154,7 +155,13 @@ std::string Rate(int64_t steps, double seconds) {
 
 }  // namespace
 
+// In simulate_workers.cpp.
+int SimulateWorkersMain(int argc, char** argv);
+
 int main(int argc, char** argv) {
+  if (argc > 1 && std::strcmp(argv[1], "--simulate-workers") == 0) {
+    return SimulateWorkersMain(argc, argv);
+  }
   Options options;
   if (const int rc = ParseArguments(argc, argv, options); rc != 0) return rc == 1 ? 0 : 2;
 

@@ -168,6 +168,7 @@ void RunSupervisor::DestroyPool() {
   }
   endLogged_ = true;
   pool_.reset();
+  jobs.clear();
   jobsCreated = 0;
   busyWorkers_ = 0;
 }

@@ -24,9 +24,11 @@
 #include <gtest/gtest.h>
 
 #include "app/about_box.h"
+#include "app/dialog_units.h"
 #include "app/main_window.h"
 #include "app/puzzle_app.h"
 #include "run/settings.h"
+#include "run/tree_model.h"
 #include "support/temp_files.h"
 #include "threads/run_puzzles.h"
 
@@ -35,6 +37,15 @@ namespace {
 
 using testing::TempDir;
 using Names = std::vector<std::string>;
+
+// Trees so slow that a run outlasts any test.
+ModelBuilder SlowTrees() {
+  auto model = std::make_shared<testing::TreeModel>(3, 14, 1);
+  model->stepDelay = std::chrono::microseconds(500);
+  return [model](const std::string&, bool, SetupError*) {
+    return std::shared_ptr<const RunModel>(model);
+  };
+}
 
 // Runs the event loop until `done` holds, calling `step` between rounds; false on timeout.
 bool WaitUntil(const std::function<bool()>& done, const std::function<void()>& step = nullptr,
@@ -72,12 +83,16 @@ T* Child(QWidget& window, const char* name) {
 struct Harness {
   int beeps = 0;
   int questions = 0;
+  std::vector<std::string> messages;
   std::string nextChoice;
   std::unique_ptr<MainWindow> window;
 
-  explicit Harness(std::string commandLineConfig = "", bool realFileDialog = false) {
+  explicit Harness(std::string commandLineConfig = "", bool realFileDialog = false,
+                   ModelBuilder builder = nullptr) {
     MainWindow::Hooks hooks;
     hooks.beep = [this] { ++beeps; };
+    hooks.showMessage = [this](const QString& text) { messages.push_back(text.toStdString()); };
+    hooks.modelBuilder = std::move(builder);
     hooks.confirmForcedQuit = [this](const QString&) { return ++questions > 0; };
     if (!realFileDialog) hooks.chooseConfigFile = [this](const std::string&) { return nextChoice; };
     window = std::make_unique<MainWindow>(std::move(commandLineConfig), std::move(hooks));
@@ -114,89 +129,58 @@ struct Harness {
     window->OnStatusTick();
     DrainEvents();
   }
-  // Starts the endless puzzle's first job, one at a time, and waits until its worker runs.
-  void StartEndlessJob(const TempDir& dir) {
-    run().SetConfigFileName(dir.WriteFile("endless.ini", testing::EndlessPuzzle()));
-    run().maxThreads = 1;
+  // Starts a run that outlasts any test and waits until its workers search.
+  void StartEndlessRun() {
+    run().maxThreads = 2;
     Click("startButton");
-    Tick();  // starts job 0 and waits for its set-up
-    ASSERT_EQ(run().jobs.size(), 2u);
-    ASSERT_EQ(run().jobs[0]->started, 1) << window->log().text();
-    ASSERT_TRUE(WaitUntil([&] { return LogHas("-> Puzzle is running"); }));
+    ASSERT_TRUE(WaitUntil([&] { return run().BusyWorkers() == 2; }, [&] { Tick(); }))
+        << window->log().text();
   }
 };
 
-// The dialog's controls in template order, in dialog units.
-struct ExpectedControl {
-  const char* name;
-  const char* className;
-  const char* text;
-  QRect units;
-};
-const ExpectedControl kExpectedControls[] = {
-    {"statusGroup", "QGroupBox", "Status", {5, 155, 170, 50}},
-    {"pastTimeLabel", "QLabel", "Past Time :", {15, 170, 40, 13}},
-    {"pastTimeField", "QLabel", "", {70, 170, 100, 13}},
-    {"startButton", "QPushButton", "Start", {320, 10, 50, 14}},
-    {"pauseButton", "QPushButton", "Pause", {320, 30, 50, 14}},
-    {"stopButton", "QPushButton", "Stop", {320, 70, 50, 14}},
-    {"outputGroup", "QGroupBox", "Output", {5, 5, 310, 145}},
-    {"logView", "QPlainTextEdit", "", {10, 15, 300, 130}},
-    {"solutionsField", "QLabel", "", {70, 185, 100, 13}},
-    {"solutionsLabel", "QLabel", "Solutions :", {15, 185, 40, 13}},
-    {"continueButton", "QPushButton", "Continue", {320, 50, 50, 14}},
-    {"quitButton", "QPushButton", "Beenden", {320, 190, 50, 14}},
-    {"completeRateField", "QLabel", "", {255, 170, 50, 13}},
-    {"completeLabel", "QLabel", "Complete:", {185, 170, 32, 8}},
-    {"lastSolutionsLabel", "QLabel", "Last Solutions:", {185, 187, 47, 8}},
-    {"ratesGroup", "QGroupBox", "Solutions per Second", {180, 155, 135, 50}},
-    {"lastRateField", "QLabel", "", {255, 185, 50, 13}},
-    {"loadConfigButton", "QPushButton", "Load Config", {320, 135, 50, 14}},
-};
-
-// Pixels from dialog units, worked out here on their own: a horizontal unit is a quarter
-// of the 52 letters' mean advance (rounded), a vertical unit an eighth of the height.
-QRect ExpectedPixels(const QRect& units, const QFontMetrics& m) {
-  int sum = 0;
-  for (char c = 'a'; c <= 'z'; ++c) {
-    sum += m.horizontalAdvance(QChar(c)) + m.horizontalAdvance(QChar(c).toUpper());
-  }
-  const int cx = (sum + 26) / 52;
-  const int cy = m.height();
-  return QRect(units.x() * cx / 4, units.y() * cy / 8, units.width() * cx / 4,
-               units.height() * cy / 8);
-}
-
-TEST(MainWindowLayout, EveryControlSitsAtItsDialogUnitPlaceWithItsText) {
+TEST(MainWindowLayout, ControlsCarryTheirTextsInsideTheDialog) {
   Harness h;
   MainWindow& w = h.w();
   const QFontMetrics metrics = w.fontMetrics();
   EXPECT_EQ(w.font().pointSize(), 8);
   EXPECT_EQ(w.windowTitle().toStdString(), "Quaderix Puzzle");
-  const QSize size = ExpectedPixels({0, 0, 377, 211}, metrics).size();
+  // One row below the status groups holds the progress and the time left.
+  const QSize size = DialogUnitsToPixels(377, 226, metrics);
   EXPECT_EQ(w.minimumSize(), size);
   EXPECT_EQ(w.maximumSize(), size);
   EXPECT_FALSE(w.windowIcon().isNull());
+  EXPECT_EQ(Child<QPushButton>(w, "startButton")->geometry(),
+            DialogUnitsToPixels(DialogUnitRect{320, 10, 50, 14}, metrics));
 
-  // Direct children in creation order are the template order, and the tab order.
-  std::vector<QWidget*> controls;
+  const std::pair<const char*, const char*> texts[] = {{"statusGroup", "Status"},
+                                                       {"pastTimeLabel", "Past Time :"},
+                                                       {"startButton", "Start"},
+                                                       {"pauseButton", "Pause"},
+                                                       {"stopButton", "Stop"},
+                                                       {"outputGroup", "Output"},
+                                                       {"solutionsLabel", "Solutions :"},
+                                                       {"continueButton", "Continue"},
+                                                       {"quitButton", "Beenden"},
+                                                       {"completeLabel", "Complete:"},
+                                                       {"lastSolutionsLabel", "Last Solutions:"},
+                                                       {"ratesGroup", "Solutions per Second"},
+                                                       {"loadConfigButton", "Load Config"}};
+  for (const auto& [name, text] : texts) {
+    QWidget* control = Child<QWidget>(w, name);
+    const char* property = qobject_cast<QGroupBox*>(control) ? "title" : "text";
+    EXPECT_EQ(control->property(property).toString().toStdString(), text) << name;
+  }
+  const QRect dialog(QPoint(0, 0), size);
+  const int groupsBottom = std::max(Child<QWidget>(w, "statusGroup")->geometry().bottom(),
+                                    Child<QWidget>(w, "ratesGroup")->geometry().bottom());
   for (QObject* child : w.children()) {
-    if (auto* widget = qobject_cast<QWidget*>(child)) controls.push_back(widget);
+    auto* widget = qobject_cast<QWidget*>(child);
+    if (widget == nullptr) continue;
+    EXPECT_TRUE(dialog.contains(widget->geometry())) << widget->objectName().toStdString();
+    EXPECT_TRUE(widget->isVisible());
   }
-  ASSERT_EQ(controls.size(), std::size(kExpectedControls));
-  for (size_t i = 0; i < controls.size(); ++i) {
-    const ExpectedControl& expected = kExpectedControls[i];
-    SCOPED_TRACE(expected.name);
-    EXPECT_EQ(controls[i]->objectName().toStdString(), expected.name);
-    EXPECT_EQ(std::string(controls[i]->metaObject()->className()), expected.className);
-    EXPECT_EQ(controls[i]->geometry(), ExpectedPixels(expected.units, metrics));
-    const char* textProperty = qobject_cast<QGroupBox*>(controls[i]) ? "title" : "text";
-    EXPECT_EQ(controls[i]->property(textProperty).toString().toStdString(), expected.text);
-    EXPECT_TRUE(controls[i]->isVisible());
-    if (auto* field = qobject_cast<QLabel*>(controls[i]); field && expected.text[0] == '\0') {
-      EXPECT_EQ(field->frameShadow(), QFrame::Sunken);
-    }
-  }
+  EXPECT_GT(Child<QWidget>(w, "progressBar")->geometry().top(), groupsBottom);
+  EXPECT_GT(Child<QWidget>(w, "timeLeftField")->geometry().top(), groupsBottom);
   auto* log = Child<QPlainTextEdit>(w, "logView");
   EXPECT_TRUE(log->isReadOnly());
   EXPECT_EQ(log->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
@@ -235,13 +219,14 @@ TEST(MainWindowStartup, LogShowsTheSettingsAndTheCommandLineFileAsTyped) {
 TEST(MainWindowLog, WorkerTextsArriveUnformattedAndKeepTheViewAtItsEnd) {
   Harness h;
   const std::string before = h.w().log().text();
-  std::string expected = before + "50% %s %d%n %x line\r\n::> ";
+  std::string expected = before + "50% %s %d%n\r\n %x line\r\n::> ";
   for (int i = 0; i < 100; ++i) expected += "line " + std::to_string(i) + "\r\n::> ";
   // Texts full of conversions from a worker thread: shown as they are, in order.
   QtMessageSink sink(&h.w());
   std::thread worker([&sink] {
     sink.Post({WM_PUZZLE_LOG, 0, 0, "50% %s"});
-    sink.Post({WM_PUZZLE_LOG, 0, 0, " %d%n"});
+    sink.Post({WM_PUZZLE_LOG, 0, 0, " %d%n\r"});  // a line end split over two texts
+    sink.Post({WM_PUZZLE_LOG, 0, 0, "\n"});
     sink.Post({WM_PUZZLE_LOG, 1, 0, " %x line"});
     for (int i = 0; i < 100; ++i) sink.Post({WM_PUZZLE_LOG, 1, 0, "line " + std::to_string(i)});
   });
@@ -279,8 +264,6 @@ TEST(MainWindowRun, SmallPuzzleStartedWithStartRunsToFinished) {
   EXPECT_TRUE(h.LogHas("::> Active configuration file = " + h.nextChoice + "\r\n"));
 
   h.Click("startButton");
-  EXPECT_TRUE(h.LogHas("::> Number of Threads = 2\r\n"));
-  EXPECT_EQ(h.Enabled(), (Names{"stopButton", "quitButton"}));
   ASSERT_TRUE(WaitUntil(
       [&] {
         return h.Field("pastTimeField").contains(QStringLiteral("(finished)")) &&
@@ -290,9 +273,11 @@ TEST(MainWindowRun, SmallPuzzleStartedWithStartRunsToFinished) {
       << h.w().log().text();
   // 9 packings with the marked domino on the first cell, 27 with a plain one.
   EXPECT_EQ(h.Field("solutionsField").trimmed().toStdString(), "36");
-  EXPECT_GE(h.beeps, 1);  // two notices may both find the run complete; each beeps
+  EXPECT_EQ(h.beeps, 1);
+  EXPECT_EQ(h.Field("timeLeftField").toStdString(), "100 %");
   const std::string& log = h.w().log().text();
-  EXPECT_EQ(testing::Occurrences(log, "-> Puzzle has finished\r\n"), 2u);
+  EXPECT_NE(log.find("::> Number of Threads = 2\r\n"), std::string::npos);
+  EXPECT_NE(log.find("::> ==> Run finished: 36 solutions in "), std::string::npos);
   EXPECT_NE(log.find("Solutions Found=9\r\n"), std::string::npos);
   EXPECT_NE(log.find("Solutions Found=27\r\n"), std::string::npos);
   EXPECT_EQ(h.LogView(), AsShown(log));
@@ -305,32 +290,38 @@ TEST(MainWindowRun, SmallPuzzleStartedWithStartRunsToFinished) {
 }
 
 TEST(MainWindowRun, StopDuringRunPausesFirstAndEndsOnTheSecondPress) {
-  TempDir dir;
-  Harness h;
-  h.StartEndlessJob(dir);
+  Harness h("", false, SlowTrees());
+  h.StartEndlessRun();
   EXPECT_EQ(h.Enabled(), (Names{"pauseButton", "stopButton", "quitButton"}));
   h.Click("pauseButton");
-  EXPECT_EQ(h.run().jobs[0]->GetState(), StatePaused);
+  h.Tick();
+  EXPECT_EQ(h.run().BusyWorkers(), 0);
   EXPECT_EQ(h.Enabled(), (Names{"stopButton", "continueButton", "quitButton"}));
   h.Click("continueButton");
-  EXPECT_EQ(h.run().jobs[0]->GetState(), StateRunning);
+  ASSERT_TRUE(WaitUntil([&] { return h.run().BusyWorkers() == 2; }, [&] { h.Tick(); }));
 
   h.Click("stopButton");
   ASSERT_EQ(h.run().jobsCreated, 1);
-  EXPECT_EQ(h.run().jobs[0]->GetState(), StatePaused);
   h.Tick();
   EXPECT_TRUE(h.Field("pastTimeField").contains(QStringLiteral("(paused)")));
   EXPECT_EQ(h.Enabled(), (Names{"stopButton", "continueButton", "quitButton"}));
 
   h.Click("stopButton");
   EXPECT_EQ(h.run().jobsCreated, 0);
-  EXPECT_TRUE(h.run().jobs.empty());
-  EXPECT_TRUE(WaitUntil([&] { return h.LogHas("-> Puzzle has stopped"); }));
+  // The log keeps what the stopped run found.
+  EXPECT_TRUE(h.LogHas("==> Run stopped: "));
   EXPECT_EQ(h.Enabled(), (Names{"startButton", "quitButton", "loadConfigButton"}));
 }
 
+TEST(MainWindowRun, MaxThreadsBelowOneIsRefusedWithAMessage) {
+  Harness h;
+  h.run().maxThreads = 0;
+  h.Click("startButton");
+  EXPECT_EQ(h.messages.size(), 1u);
+  EXPECT_EQ(h.run().jobsCreated, 0);
+}
+
 TEST(MainWindowClose, ClosingDuringRunStopsAndDestroysTheJobsWithoutQuestion) {
-  TempDir dir;
   const std::vector<std::pair<const char*, std::function<void(Harness&)>>> ways = {
       {"close", [](Harness& h) { EXPECT_TRUE(h.w().close()); }},
       {"Beenden", [](Harness& h) { h.Click("quitButton"); }},
@@ -338,8 +329,8 @@ TEST(MainWindowClose, ClosingDuringRunStopsAndDestroysTheJobsWithoutQuestion) {
   };
   for (const auto& [name, close] : ways) {
     SCOPED_TRACE(name);
-    Harness h;
-    h.StartEndlessJob(dir);
+    Harness h("", false, SlowTrees());
+    h.StartEndlessRun();
     close(h);
     EXPECT_TRUE(WaitUntil([&] { return !h.w().isVisible(); }));
     EXPECT_EQ(h.questions, 0);
