@@ -16,8 +16,9 @@ class SolverUnitSearch : public UnitSearch {
   int Begin(const WorkUnit& unit, int32_t cutDepth, UnitObserver* observer) override {
     return solver_.SetupUnit(model_, unit, cutDepth, observer);
   }
-  bool Advance(int32_t steps) override {
-    for (int32_t i = 0; i < steps && !solver_.finished; ++i) solver_.Step();
+  // One Step of the solver is a bounded slice of placements.
+  bool Advance() override {
+    if (!solver_.finished) solver_.Step();
     return solver_.finished != 0;
   }
   uint64_t NodeCount() const override { return solver_.NodeCount(); }

@@ -2,7 +2,7 @@
 
 // What the run layer needs of the search, in two parts: the model of a puzzle, built once
 // per run and shared read-only by every worker, and one unit search per worker that runs
-// one work unit at a time. The run layer calls these per unit and per batch of steps, so
+// one work unit at a time. The run layer calls these per unit and per slice of search, so
 // the virtual calls cost nothing next to the steps; the search itself stays inside the
 // solver. Tests put small models of their own behind the same two classes.
 
@@ -25,8 +25,9 @@ class UnitSearch {
   // opened at level d are reported through OnCut and not searched further. Returns 1 when
   // ready, 0 when the unit cannot be searched.
   virtual int Begin(const WorkUnit& unit, int32_t cutDepth, UnitObserver* observer) = 0;
-  // Runs up to `steps` search steps; returns true once the unit is exhausted.
-  virtual bool Advance(int32_t steps) = 0;
+  // Runs one slice of the search, short enough (about a millisecond at most) that the
+  // pool's commands are taken at once between two slices; true once the unit is exhausted.
+  virtual bool Advance() = 0;
   // Placements tried since Begin.
   virtual uint64_t NodeCount() const = 0;
   virtual void End() = 0;

@@ -117,7 +117,6 @@ WorkPool::WorkPool(MessageSink& sink, ModelBuilder builder, std::string puzzlePa
       options_(std::move(options)) {
   if (options_.workers < 1) options_.workers = 1;
   if (options_.maxUnitShare <= 0) options_.maxUnitShare = 1.0 / (100.0 * options_.workers);
-  if (options_.batchSteps < 1) options_.batchSteps = 1;
 }
 
 WorkPool::~WorkPool() {
@@ -170,7 +169,7 @@ void WorkPool::Stop() {
   // Alone now: what was found continues each file as far as it follows on in order.
   std::unique_lock<std::mutex> lock(mutex_);
   for (size_t j = 0; j < jobs_.size(); ++j) {
-    Advance(jobs_[j], true);
+    NumberInOrder(jobs_[j], true);
     WriteRecords(lock, static_cast<int32_t>(j));
   }
 }
@@ -325,7 +324,7 @@ bool WorkPool::TakeTask(std::unique_lock<std::mutex>& lock, Task* task) {
 
 bool WorkPool::Drive(UnitSearch& search) {
   for (;;) {
-    if (search.Advance(options_.batchSteps)) return true;
+    if (search.Advance()) return true;
     if (!interrupt_.load(std::memory_order_acquire)) continue;
     std::unique_lock<std::mutex> lock(mutex_);
     while (command_ == PauseCommand) {
@@ -393,7 +392,7 @@ void WorkPool::CutJob(UnitSearch& search, int32_t jobIndex) {
   while (job.nextItem < job.items.size() && job.items[job.nextItem].done) ++job.nextItem;
   if (job.nextItem >= job.items.size()) job.started = true;  // nothing left to search
   ++cutsDone_;
-  Advance(job, false);
+  NumberInOrder(job, false);
   WriteRecords(lock, jobIndex);
   NoteJobsComplete();
   changed_.notify_all();
@@ -453,7 +452,7 @@ void WorkPool::RunItem(UnitSearch& search, int32_t jobIndex, size_t itemIndex) {
     job.doneShare += share;
     job.leftShare -= share;
     ++unitsDone_;
-    Advance(job, false);
+    NumberInOrder(job, false);
     WriteRecords(lock, jobIndex);
     NoteJobsComplete();
   } else {
@@ -461,7 +460,7 @@ void WorkPool::RunItem(UnitSearch& search, int32_t jobIndex, size_t itemIndex) {
   }
 }
 
-void WorkPool::Advance(Job& job, bool takePartial) {
+void WorkPool::NumberInOrder(Job& job, bool takePartial) {
   const bool keep = everyN_ > 0 && !job.outputPath.empty();
   while (job.frontier < job.items.size()) {
     Item& item = job.items[job.frontier];

@@ -25,9 +25,6 @@ struct PoolOptions {
   int32_t maxCutDepth = 8;
   // "%s_%02d.txt" per job; empty writes no files.
   std::string outputFileNameBase{};
-  // Search steps between two looks at the pool's command; small enough that Pause and
-  // Stop act within a few milliseconds.
-  int32_t batchSteps = 4096;
 };
 
 // One job as the supervision sees it at one moment.
@@ -148,7 +145,7 @@ class WorkPool {
   bool Selected(uint64_t number) const;
   // Numbers the done items at the job's frontier and queues their records; with
   // `takePartial` a stopped item at the frontier is numbered too and ends the file.
-  void Advance(Job& job, bool takePartial);
+  void NumberInOrder(Job& job, bool takePartial);
   // Writes the job's queued records, if no other worker is writing them.
   void WriteRecords(std::unique_lock<std::mutex>& lock, int32_t job);
   bool JobComplete(const Job& job) const;

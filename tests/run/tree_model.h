@@ -51,6 +51,8 @@ class TreeModel : public RunModel {
   // The serial search of one job: its count and its output file's bytes.
   std::pair<uint64_t, std::string> SerialRecords(int32_t job) const;
 
+  // Steps of one slice of a search.
+  int32_t sliceSteps = 64;
   // Made slow, a search lets a test act while units run; every step counts here.
   std::chrono::microseconds stepDelay{0};
   mutable std::atomic<uint64_t> steps{0};
@@ -86,8 +88,8 @@ class TreeSearch : public UnitSearch {
     if (!done_) next_.push_back(0);
     return 1;
   }
-  bool Advance(int32_t steps) override {
-    for (; steps > 0 && !done_; --steps) {
+  bool Advance() override {
+    for (int32_t steps = model_.sliceSteps; steps > 0 && !done_; --steps) {
       if (model_.stepDelay.count() > 0) std::this_thread::sleep_for(model_.stepDelay);
       model_.steps.fetch_add(1, std::memory_order_relaxed);
       int32_t& k = next_.back();
@@ -158,7 +160,7 @@ inline std::pair<uint64_t, std::string> TreeModel::SerialRecords(int32_t job) co
   collect.everyN = everyN_;
   TreeSearch search(*this);
   search.Begin(WorkUnit{job, {}}, 0, &collect);
-  while (!search.Advance(1 << 20)) {
+  while (!search.Advance()) {
   }
   return {collect.count, collect.text};
 }

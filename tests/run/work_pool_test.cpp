@@ -71,7 +71,7 @@ TEST(WorkPool, EveryJobCountsAndWritesWhatItsSerialSearchDoes) {
     auto model = std::make_shared<TreeModel>(5, c.depth, c.everyN);
     QueuedMessageSink sink;
     int builds = 0;
-    PoolOptions options{c.workers, c.maxUnitShare, c.maxCutDepth, dir.PathOf("sol"), 64};
+    PoolOptions options{c.workers, c.maxUnitShare, c.maxCutDepth, dir.PathOf("sol")};
     WorkPool pool(sink, Serve(model, &builds), "puzzle.ini", options);
     EXPECT_TRUE(pool.Start());
     const PoolSnapshot s = WaitForEnd(pool, sink);
@@ -95,7 +95,7 @@ TEST(WorkPool, PauseHoldsEveryWorkerAndContinueLosesNothing) {
   auto model = std::make_shared<TreeModel>(3, 12, 1);
   model->stepDelay = std::chrono::microseconds(50);
   QueuedMessageSink sink;
-  WorkPool pool(sink, Serve(model), "", PoolOptions{3, 0, 8, dir.PathOf("p"), 16});
+  WorkPool pool(sink, Serve(model), "", PoolOptions{3, 0, 8, dir.PathOf("p")});
   ASSERT_TRUE(pool.Start());
   while (model->steps.load() < 2000) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   for (int round = 0; round < 3; ++round) {
@@ -123,7 +123,7 @@ TEST(WorkPool, StopLeavesEveryFileAWholeRecordPrefixOfTheSerialOne) {
     auto model = std::make_shared<TreeModel>(2, 12, 1);
     model->stepDelay = std::chrono::microseconds(50);
     QueuedMessageSink sink;
-    WorkPool pool(sink, Serve(model), "", PoolOptions{2, 0, 8, dir.PathOf("s"), 16});
+    WorkPool pool(sink, Serve(model), "", PoolOptions{2, 0, 8, dir.PathOf("s")});
     ASSERT_TRUE(pool.Start());
     while (model->steps.load() < 3000) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     if (paused) pool.Pause(5000);
