@@ -41,7 +41,7 @@ using Names = std::vector<std::string>;
 // Trees so slow that a run outlasts any test.
 ModelBuilder SlowTrees() {
   auto model = std::make_shared<testing::TreeModel>(3, 14, 1);
-  model->stepDelay = std::chrono::microseconds(500);
+  model->stepDelayUs = 500;
   return [model](const std::string&, bool, SetupError*) {
     return std::shared_ptr<const RunModel>(model);
   };

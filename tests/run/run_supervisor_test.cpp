@@ -148,7 +148,7 @@ TEST(RunSupervision, TimeTextShowsRoundedSecondsWithoutCarrying) {
 
 TEST(RunSupervision, PauseTimeIsNotCountedAndTheFirstStopOnlyPauses) {
   auto model = std::make_shared<TreeModel>(3, 12, 1);
-  model->stepDelay = std::chrono::microseconds(200);
+  model->stepDelayUs = 200;
   Harness h(model, 2);
   EXPECT_FALSE(h.run.OnStatusTick());
   EXPECT_FALSE(h.run.OnStatusTick());
@@ -182,7 +182,7 @@ TEST(RunSupervision, PauseTimeIsNotCountedAndTheFirstStopOnlyPauses) {
   EXPECT_EQ(h.run.lastRun.elapsed, 15000u);  // the run time up to the pause
   uint64_t found = 0;
   for (uint64_t n : h.run.lastRun.solutions) found += n;
-  model->stepDelay = std::chrono::microseconds(0);
+  model->stepDelayUs = 0;
   EXPECT_LT(found, SerialTotal(*model));
   EXPECT_EQ(h.NewLines(),
             (Lines{"==> Run stopped: " + std::to_string(found) + " solutions in 15.0 sec"}));

@@ -54,7 +54,7 @@ class TreeModel : public RunModel {
   // Steps of one slice of a search.
   int32_t sliceSteps = 64;
   // Made slow, a search lets a test act while units run; every step counts here.
-  std::chrono::microseconds stepDelay{0};
+  std::atomic<int64_t> stepDelayUs{0};
   mutable std::atomic<uint64_t> steps{0};
 
  private:
@@ -90,7 +90,8 @@ class TreeSearch : public UnitSearch {
   }
   bool Advance() override {
     for (int32_t steps = model_.sliceSteps; steps > 0 && !done_; --steps) {
-      if (model_.stepDelay.count() > 0) std::this_thread::sleep_for(model_.stepDelay);
+      if (const int64_t us = model_.stepDelayUs.load(); us > 0)
+        std::this_thread::sleep_for(std::chrono::microseconds(us));
       model_.steps.fetch_add(1, std::memory_order_relaxed);
       int32_t& k = next_.back();
       if (k < model_.Degree(job_, path_)) {

@@ -93,7 +93,7 @@ TEST(WorkPool, EveryJobCountsAndWritesWhatItsSerialSearchDoes) {
 TEST(WorkPool, PauseHoldsEveryWorkerAndContinueLosesNothing) {
   TempDir dir;
   auto model = std::make_shared<TreeModel>(3, 12, 1);
-  model->stepDelay = std::chrono::microseconds(50);
+  model->stepDelayUs = 50;
   QueuedMessageSink sink;
   WorkPool pool(sink, Serve(model), "", PoolOptions{3, 0, 8, dir.PathOf("p")});
   ASSERT_TRUE(pool.Start());
@@ -108,7 +108,7 @@ TEST(WorkPool, PauseHoldsEveryWorkerAndContinueLosesNothing) {
     pool.Continue();
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
-  model->stepDelay = std::chrono::microseconds(0);
+  model->stepDelayUs = 0;
   const PoolSnapshot s = WaitForEnd(pool, sink);
   for (int32_t j = 0; j < 3; ++j) {
     const auto [count, records] = model->SerialRecords(j);
@@ -121,14 +121,14 @@ TEST(WorkPool, StopLeavesEveryFileAWholeRecordPrefixOfTheSerialOne) {
   for (const bool paused : {false, true}) {
     TempDir dir;
     auto model = std::make_shared<TreeModel>(2, 12, 1);
-    model->stepDelay = std::chrono::microseconds(50);
+    model->stepDelayUs = 50;
     QueuedMessageSink sink;
     WorkPool pool(sink, Serve(model), "", PoolOptions{2, 0, 8, dir.PathOf("s")});
     ASSERT_TRUE(pool.Start());
     while (model->steps.load() < 3000) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     if (paused) pool.Pause(5000);
     pool.Stop();
-    model->stepDelay = std::chrono::microseconds(0);
+    model->stepDelayUs = 0;
     const PoolSnapshot s = pool.Snapshot();
     EXPECT_FALSE(s.allComplete);
     uint64_t found = 0;
