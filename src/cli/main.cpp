@@ -252,7 +252,7 @@ int main(int argc, char** argv) {
   auto* puzzle = app.add_option("PUZZLE", options.puzzle,
                                 "puzzle definition file, relative to the current directory");
   auto* threads = app.add_option("--threads", options.threads,
-                                 "most jobs running at once (overrides MaxThreads)")
+                                 "worker threads searching at once (overrides MaxThreads)")
                       ->check(CLI::Range(1, 1 << 20));
   auto* outputBase = app.add_option("--output-base", options.outputBase,
                                     "base name of the solution files NAME_ii.txt "

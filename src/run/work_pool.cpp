@@ -198,19 +198,21 @@ PoolSnapshot WorkPool::Snapshot() const {
   s.jobs.reserve(jobs_.size());
   // A job's size is its measured nodes over the share of it they cover; a job not yet
   // measured is taken to be as big as the measured ones on average.
-  double known = 0;
-  int32_t knownJobs = 0;
+  // A job not yet measured is sized by its random descents, scaled by how the descents
+  // of the measured jobs compared with what their units really cost.
+  double measured = 0;
+  double probed = 0;
   for (const Job& job : jobs_) {
-    if (job.doneShare > 0) {
-      known += job.doneNodes / job.doneShare;
-      ++knownJobs;
+    if (job.doneShare > 0 && job.probedSize > 0) {
+      measured += job.doneNodes / job.doneShare;
+      probed += job.probedSize;
     }
   }
-  const double typical = knownJobs > 0 ? known / knownJobs : 0;
+  const double scale = probed > 0 ? measured / probed : 0;
   for (const Job& job : jobs_) {
     s.jobs.push_back({job.started, JobComplete(job), job.solutions, job.outputFailures});
     s.doneWork += job.doneNodes;
-    const double size = job.doneShare > 0 ? job.doneNodes / job.doneShare : typical;
+    const double size = job.doneShare > 0 ? job.doneNodes / job.doneShare : job.probedSize * scale;
     s.leftWork += (job.cut ? job.leftShare : 1.0) * size;
   }
   return s;
@@ -374,10 +376,12 @@ void WorkPool::CutJob(UnitSearch& search, int32_t jobIndex) {
     }
   };
   refine(refine, {}, 1.0);
+  const double probedSize = stopped ? 0 : ProbeSize(search, jobIndex, &stopped);
 
   std::unique_lock<std::mutex> lock(mutex_);
   if (stopped) return;  // the job stays uncut; Stop writes nothing for it
   Job& job = jobs_[jobIndex];
+  job.probedSize = probedSize;
   job.items = std::move(items);
   job.cut = true;
   job.leftShare = 0;
@@ -396,6 +400,45 @@ void WorkPool::CutJob(UnitSearch& search, int32_t jobIndex) {
   WriteRecords(lock, jobIndex);
   NoteJobsComplete();
   changed_.notify_all();
+}
+
+double WorkPool::ProbeSize(UnitSearch& search, int32_t jobIndex, bool* stopped) {
+  // Each descent picks one child at random on every level; the sum over its levels of
+  // the product of the degrees seen is an unbiased estimate of the tree's size. The
+  // descents are few and only open one level at a time, so they cost little.
+  constexpr int32_t kProbes = 64;
+  // Deep trees are sized by their top levels only: every job alike, which is what the
+  // comparison between jobs needs.
+  constexpr size_t kProbeDepth = 48;
+  uint64_t random = 0x9E3779B97F4A7C15ull * static_cast<uint64_t>(jobIndex + 1);
+  double sum = 0;
+  for (int32_t probe = 0; probe < kProbes; ++probe) {
+    std::vector<PlacementChoice> prefix;
+    double product = 1;
+    double estimate = 1;
+    while (prefix.size() < kProbeDepth) {
+      CutCollector found;
+      if (search.Begin(WorkUnit{jobIndex, prefix}, static_cast<int32_t>(prefix.size()) + 1,
+                       &found) != 1)
+        break;
+      *stopped = !Drive(search);
+      search.End();
+      if (*stopped) return 0;
+      if (found.cuts == 0) break;
+      product *= static_cast<double>(found.cuts);
+      estimate += product;
+      random = random * 6364136223846793005ull + 1442695040888963407ull;
+      int64_t pick = static_cast<int64_t>((random >> 33) % static_cast<uint64_t>(found.cuts));
+      for (CutCollector::Event& event : found.events) {
+        if (!event.packing && pick-- == 0) {
+          prefix = std::move(event.levels);
+          break;
+        }
+      }
+    }
+    sum += estimate;
+  }
+  return sum / kProbes;
 }
 
 void WorkPool::RunItem(UnitSearch& search, int32_t jobIndex, size_t itemIndex) {

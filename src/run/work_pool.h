@@ -125,6 +125,8 @@ class WorkPool {
     double doneNodes = 0;
     double doneShare = 0;
     double leftShare = 1;
+    // The job's size as random descents estimate it, before any unit is measured.
+    double probedSize = 0;
     // Records numbered but not written, and whether a worker is writing them now.
     std::vector<std::pair<uint64_t, std::vector<PlacementChoice>>> pending;
     bool writing = false;
@@ -139,6 +141,8 @@ class WorkPool {
   bool BuildModel();
   bool TakeTask(std::unique_lock<std::mutex>& lock, Task* task);
   void CutJob(UnitSearch& search, int32_t job);
+  // Knuth's estimate of the job's tree size from random descents, one level at a time.
+  double ProbeSize(UnitSearch& search, int32_t job, bool* stopped);
   void RunItem(UnitSearch& search, int32_t job, size_t item);
   // Runs the search to its end; false when the pool was stopped first.
   bool Drive(UnitSearch& search);
