@@ -1,12 +1,16 @@
 // quaderix-bench: runs jobs of a puzzle one after the other on the calling thread, the way
-// a worker drives its solver (Setup, then Step until finished), and prints per job the
-// solutions, steps, time and steps per second, then the totals.
+// a worker drives its solver (set-up, then Step until finished), and prints per job the
+// solutions, the search's work, time and rate, then the totals.
 //
-//   quaderix-bench [--puzzle FILE] [--jobs 0,1,2|all] [--max-steps N]
+//   quaderix-bench [--puzzle FILE] [--jobs 0,1,2|all] [--max-steps N] [--engine new|reference]
 //   quaderix-bench --simulate-workers [--puzzle FILE]   (see simulate_workers.cpp)
 //
 // Without --puzzle the built-in puzzle is solved. --max-steps caps the steps of each job
-// (0, the default, runs every job to its end); a capped job is reported as cut.
+// (0, the default, runs every job to its end); a capped job is reported as cut. The new
+// engine builds the model once and runs each job as a unit on it; its work is counted in
+// placements tried, and a step is a slice of up to PuzzleSolver::kStepPlacements of them.
+// The reference engine sets each job up from the file and counts its steps (one descent or
+// one backtrack move each).
 
 #include <cerrno>
 #include <chrono>
@@ -20,6 +24,8 @@
 #include <vector>
 
 #include "solver/puzzle_solver.h"
+#include "solver/reference_solver.h"
+#include "solver/search_model.h"
 
 namespace {
 
@@ -30,15 +36,17 @@ struct Options {
   bool allJobs = true;
   std::vector<int32_t> jobs;
   int64_t maxSteps = 0;  // 0: no limit
+  bool reference = false;
 };
 
-// What one job did; filled by RunJob and printed by the caller.
+// What one job did; filled by the Run...Job functions and printed by the caller.
 struct JobResult {
   int32_t job = 0;
   bool setupOk = false;
   std::string setupError;
-  uint32_t solutions = 0;
+  uint64_t solutions = 0;
   int64_t steps = 0;
+  uint64_t work = 0;  // placements tried (new engine) or steps (reference engine)
   double setupSeconds = 0;
   double searchSeconds = 0;
   bool finished = false;
@@ -47,9 +55,11 @@ struct JobResult {
 void PrintUsage(std::FILE* out) {
   std::fprintf(out,
                "usage: quaderix-bench [--puzzle FILE] [--jobs 0,1,2|all] [--max-steps N]\n"
+               "                      [--engine new|reference]\n"
                "  --puzzle FILE   puzzle definition file (default: the built-in puzzle)\n"
                "  --jobs LIST     comma-separated job numbers, or all (default)\n"
-               "  --max-steps N   stop each job after N steps (default 0: no limit)\n");
+               "  --max-steps N   stop each job after N steps (default 0: no limit)\n"
+               "  --engine E      new (default) or reference, the engine kept as the oracle\n");
 }
 
 bool ParseInt64(const char* text, int64_t& value) {
@@ -107,6 +117,13 @@ int ParseArguments(int argc, char** argv, Options& options) {
         std::fprintf(stderr, "quaderix-bench: --max-steps takes a number of 0 or more\n");
         return 2;
       }
+    } else if (arg == "--engine") {
+      const std::string engine = value;
+      if (engine != "new" && engine != "reference") {
+        std::fprintf(stderr, "quaderix-bench: --engine takes new or reference\n");
+        return 2;
+      }
+      options.reference = engine == "reference";
     } else {
       std::fprintf(stderr, "quaderix-bench: unknown argument %s\n", arg.c_str());
       PrintUsage(stderr);
@@ -120,11 +137,11 @@ double SecondsSince(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-JobResult RunJob(const Options& options, int32_t job) {
+JobResult RunReferenceJob(const Options& options, int32_t job) {
   JobResult result;
   result.job = job;
   // Heap-allocated like a worker's solver; the tables of a large puzzle are big.
-  auto solver = std::make_unique<quaderix::PuzzleSolver>(job, job, options.puzzlePath, "");
+  auto solver = std::make_unique<quaderix::ReferenceSolver>(job, job, options.puzzlePath, "");
   const Clock::time_point setupStart = Clock::now();
   result.setupOk = solver->Setup(job, job, options.puzzlePath, "") == 1;
   result.setupSeconds = SecondsSince(setupStart);
@@ -140,16 +157,44 @@ JobResult RunJob(const Options& options, int32_t job) {
   }
   result.searchSeconds = SecondsSince(searchStart);
   result.steps = steps;
+  result.work = static_cast<uint64_t>(steps);
   result.solutions = solver->SolutionCount();
   result.finished = solver->finished != 0;
   solver->Teardown();
   return result;
 }
 
-std::string Rate(int64_t steps, double seconds) {
-  if (seconds <= 0 || steps == 0) return "-";
+JobResult RunNewJob(const Options& options, std::shared_ptr<const quaderix::SearchModel> model,
+                    int32_t job) {
+  JobResult result;
+  result.job = job;
+  auto solver = std::make_unique<quaderix::PuzzleSolver>(job, job, options.puzzlePath, "");
+  const Clock::time_point setupStart = Clock::now();
+  result.setupOk = solver->SetupUnit(std::move(model), {job, {}}, 0, nullptr) == 1;
+  result.setupSeconds = SecondsSince(setupStart);
+  if (!result.setupOk) {
+    result.setupError = solver->setupError.message;
+    return result;
+  }
+  const Clock::time_point searchStart = Clock::now();
+  int64_t steps = 0;
+  while (!solver->finished && (options.maxSteps == 0 || steps < options.maxSteps)) {
+    solver->Step();
+    ++steps;
+  }
+  result.searchSeconds = SecondsSince(searchStart);
+  result.steps = steps;
+  result.work = solver->NodeCount();
+  result.solutions = solver->SolutionCount();
+  result.finished = solver->finished != 0;
+  solver->Teardown();
+  return result;
+}
+
+std::string Rate(uint64_t work, double seconds) {
+  if (seconds <= 0 || work == 0) return "-";
   char text[32];
-  std::snprintf(text, sizeof text, "%.0f", static_cast<double>(steps) / seconds);
+  std::snprintf(text, sizeof text, "%.0f", static_cast<double>(work) / seconds);
   return text;
 }
 
@@ -165,19 +210,26 @@ int main(int argc, char** argv) {
   Options options;
   if (const int rc = ParseArguments(argc, argv, options); rc != 0) return rc == 1 ? 0 : 2;
 
-  // Set up job 0 once to learn what the solver makes of the file.
-  quaderix::PuzzleSolver probe(0, 0, options.puzzlePath, "");
-  if (probe.Setup(0, 0, options.puzzlePath, "") != 1) {
-    std::fprintf(stderr, "quaderix-bench: set-up failed: %s\n", probe.setupError.message.c_str());
+  // The model is read once; it also tells what the program makes of the file.
+  quaderix::SetupError error;
+  const Clock::time_point buildStart = Clock::now();
+  std::shared_ptr<const quaderix::SearchModel> model =
+      quaderix::SearchModel::Build(options.puzzlePath, false, &error);
+  const double buildSeconds = SecondsSince(buildStart);
+  if (!model) {
+    std::fprintf(stderr, "quaderix-bench: set-up failed: %s\n", error.message.c_str());
     return 1;
   }
-  const int32_t stoneCount = probe.stoneCount;
+  const quaderix::PuzzleModel& puzzle = model->Puzzle();
+  const int32_t stoneCount = model->JobCount();
   std::printf("puzzle: %s%s, %dx%dx%d, %d stone types, %d symmetry positions, pre-check %d\n",
               options.puzzlePath.empty() ? "built-in" : options.puzzlePath.c_str(),
-              !options.puzzlePath.empty() && !probe.useFile ? " (incomplete: built-in used)" : "",
-              probe.xSize, probe.ySize, probe.zSize, stoneCount, probe.symPosCount,
-              probe.preCheckLevel);
-  probe.Teardown();
+              !options.puzzlePath.empty() && !puzzle.useFile ? " (incomplete: built-in used)" : "",
+              puzzle.xSize, puzzle.ySize, puzzle.zSize, stoneCount, puzzle.symPosCount,
+              model->Parameters().preCheckLevel);
+  std::printf("engine: %s", options.reference ? "reference (work = steps)\n" : "");
+  if (!options.reference)
+    std::printf("new (work = placements tried), model built in %.3f s\n", buildSeconds);
   if (options.allJobs) {
     options.jobs.clear();
     for (int32_t job = 0; job < stoneCount; ++job) options.jobs.push_back(job);
@@ -185,30 +237,31 @@ int main(int argc, char** argv) {
   if (options.maxSteps > 0)
     std::printf("each job stops after %" PRId64 " steps\n", options.maxSteps);
 
-  std::printf("%4s %12s %14s %9s %10s %14s  %s\n", "job", "solutions", "steps", "setup s",
-              "search s", "steps/s", "state");
+  std::printf("%4s %12s %14s %9s %10s %14s  %s\n", "job", "solutions", "work", "setup s",
+              "search s", "work/s", "state");
   uint64_t totalSolutions = 0;
-  int64_t totalSteps = 0;
+  uint64_t totalWork = 0;
   double totalSetup = 0;
   double totalSearch = 0;
   int failures = 0;
   for (int32_t job : options.jobs) {
-    const JobResult r = RunJob(options, job);
+    const JobResult r =
+        options.reference ? RunReferenceJob(options, job) : RunNewJob(options, model, job);
     if (!r.setupOk) {
       std::printf("%4d  set-up failed: %s\n", job, r.setupError.c_str());
       ++failures;
       continue;
     }
     totalSolutions += r.solutions;
-    totalSteps += r.steps;
+    totalWork += r.work;
     totalSetup += r.setupSeconds;
     totalSearch += r.searchSeconds;
-    std::printf("%4d %12u %14" PRId64 " %9.3f %10.3f %14s  %s\n", job, r.solutions, r.steps,
-                r.setupSeconds, r.searchSeconds, Rate(r.steps, r.searchSeconds).c_str(),
+    std::printf("%4d %12" PRIu64 " %14" PRIu64 " %9.3f %10.3f %14s  %s\n", job, r.solutions, r.work,
+                r.setupSeconds, r.searchSeconds, Rate(r.work, r.searchSeconds).c_str(),
                 r.finished ? "finished" : "cut at max steps");
     std::fflush(stdout);
   }
-  std::printf("%4s %12" PRIu64 " %14" PRId64 " %9.3f %10.3f %14s\n", "all", totalSolutions,
-              totalSteps, totalSetup, totalSearch, Rate(totalSteps, totalSearch).c_str());
+  std::printf("%4s %12" PRIu64 " %14" PRIu64 " %9.3f %10.3f %14s\n", "all", totalSolutions,
+              totalWork, totalSetup, totalSearch, Rate(totalWork, totalSearch).c_str());
   return failures == 0 ? 0 : 1;
 }

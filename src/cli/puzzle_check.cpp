@@ -5,7 +5,7 @@
 #include <fstream>
 
 #include "config/puzzle_definition.h"
-#include "solver/puzzle_solver.h"
+#include "solver/reference_solver.h"
 
 namespace quaderix {
 namespace {
@@ -24,7 +24,7 @@ bool Readable(const std::string& path) {
 
 int CheckPuzzle(const std::string& path, std::ostream& out, std::ostream& err) {
   const PuzzleParameters params = ReadPuzzleParameters(path, true);
-  PuzzleSolver solver(0, 0, path, "");
+  ReferenceSolver solver(0, 0, path, "");
   if (!solver.Setup(0, 0, path, "")) {
     err << "The puzzle file " << path << " is refused: " << solver.setupError.message << ".\n";
     return kExitSetupFailed;

@@ -1,9 +1,12 @@
 #include "solver/puzzle_solver.h"
 
+#include <fcntl.h>
 #include <sys/file.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cassert>
+#include <cerrno>
 #include <cstdio>
 #include <new>
 
@@ -11,14 +14,95 @@ namespace quaderix {
 
 PuzzleSolver::PuzzleSolver(int32_t start, int32_t end, std::string puzzlePath,
                            std::string outputPath)
-    : outputFileName(std::move(outputPath)),
+    : puzzleFileName(std::move(puzzlePath)),
+      outputFileName(std::move(outputPath)),
       startStone(start == -1 ? 0 : start),
-      endStone(end == -1 ? 0 : end) {
-  puzzleFileName = std::move(puzzlePath);
-}
+      endStone(end == -1 ? 0 : end) {}
 
 PuzzleSolver::~PuzzleSolver() {
   Teardown();
+}
+
+void PuzzleSolver::Teardown() {
+  model_.reset();
+  std::vector<Level>().swap(levels_);
+  std::vector<uint64_t>().swap(occupied_);
+  std::vector<int32_t>().swap(copies_);
+  std::vector<uint8_t>().swap(preCheckAt_);
+  std::vector<PlacementChoice>().swap(choices_);
+  observer_ = nullptr;
+  ready = 0;
+}
+
+int PuzzleSolver::Prepare(std::shared_ptr<const SearchModel> model) {
+  const SearchModel& m = *model;
+  stoneCount_ = m.StoneCount();
+  totalStones_ = m.TotalStones();
+  cellCount_ = m.CellCount();
+  words_ = m.Words();
+  // Every level covers at least its own cell, so no more than cellCount levels are ever
+  // open, whatever the copies add up to.
+  const int32_t maxLevels = std::max(0, std::min(totalStones_, cellCount_));
+  const PuzzleParameters& p = m.Parameters();
+  try {
+    levels_.assign(static_cast<size_t>(maxLevels) + 2, Level{});
+    choices_.assign(static_cast<size_t>(maxLevels) + 1, PlacementChoice{});
+    occupied_.assign(static_cast<size_t>(words_), 0);
+    copies_.assign(static_cast<size_t>(stoneCount_), 0);
+    preCheckAt_.assign(static_cast<size_t>(maxLevels) + 2, 0);
+  } catch (const std::bad_alloc&) {
+    setupError.Set(SetupErrorCode::kOutOfMemory, "not enough memory for the search state");
+    return 0;
+  }
+  // The bits past the last cell count as occupied, so the first free bit is always a cell.
+  for (int32_t bit = cellCount_; bit < words_ * 64; ++bit)
+    occupied_[bit >> 6] |= uint64_t{1} << (bit & 63);
+  for (int32_t k = 0; k < stoneCount_; ++k) copies_[k] = m.Copies(k);
+  if (p.preCheckLevel == 1 || p.preCheckLevel == 2) {
+    for (int32_t level = 1; level <= maxLevels; ++level)
+      preCheckAt_[level] = level >= p.firstPreCheckStone && level <= p.lastPreCheckStone;
+  }
+  lowestFreeStone_ = 0;
+  while (lowestFreeStone_ < stoneCount_ && copies_[lowestFreeStone_] <= 0) ++lowestFreeStone_;
+  firstStone_ = -1;
+  higherStonesLeft_ = totalStones_;
+  openSymPositions_ = m.SymPosCount() - 1;
+  depth_ = 0;
+  baseDepth_ = 0;
+  cutDepth_ = 0;
+  switch (m.HasRowMasks() ? words_ : 0) {
+    case 1:
+      run_ = &PuzzleSolver::Run<1>;
+      break;
+    case 2:
+      run_ = &PuzzleSolver::Run<2>;
+      break;
+    case 3:
+      run_ = &PuzzleSolver::Run<3>;
+      break;
+    case 4:
+      run_ = &PuzzleSolver::Run<4>;
+      break;
+    case 5:
+      run_ = &PuzzleSolver::Run<5>;
+      break;
+    case 6:
+      run_ = &PuzzleSolver::Run<6>;
+      break;
+    case 7:
+      run_ = &PuzzleSolver::Run<7>;
+      break;
+    case 8:
+      run_ = &PuzzleSolver::Run<8>;
+      break;
+    default:
+      run_ = &PuzzleSolver::Run<0>;
+      break;
+  }
+  model_ = std::move(model);
+  solutionCount.store(0, std::memory_order_relaxed);
+  nodeCount.store(0, std::memory_order_relaxed);
+  return 1;
 }
 
 int PuzzleSolver::Setup(int32_t start, int32_t end, const std::string& puzzlePath,
@@ -26,369 +110,355 @@ int PuzzleSolver::Setup(int32_t start, int32_t end, const std::string& puzzlePat
   // The arguments may alias our own fields (the worker passes them), so copy first.
   const std::string puzzle = puzzlePath;
   const std::string output = outputPath;
-  outputFileName = output;
+  Teardown();
   puzzleFileName = puzzle;
-  FreePlacementTables();
-  FreeCellOrder();
-  FreeGrid();
-  ready = 0;
+  outputFileName = output;
   setupError.Clear();
+  finished = 0;
+  solutionCount.store(0, std::memory_order_relaxed);
+  nodeCount.store(0, std::memory_order_relaxed);
+  outputFailures.store(0, std::memory_order_relaxed);
 
-  const PuzzleParameters p = ReadPuzzleParameters(puzzle, !output.empty());
-  preCheckLevel = p.preCheckLevel;
-  firstPreCheckStone = p.firstPreCheckStone;
-  lastPreCheckStone = p.lastPreCheckStone;
-  enhancedSymetryCheck = p.enhancedSymetryCheck;
-  writeEveryNSolution = p.writeEveryNSolution;
-  showLegend = p.showLegend;
-  if (!CheckPuzzleParameters(p, &setupError)) return 0;
-  SetGeometry(puzzle, p);
-
-  const int32_t bound = stoneCount - symPosCount;
-  startStone = (start >= 0 && start < stoneCount) ? start : 0;
+  std::shared_ptr<const SearchModel> model =
+      SearchModel::Build(puzzle, !output.empty(), &setupError);
+  if (!model) return 0;
+  const int32_t stoneCount = model->StoneCount();
+  const int32_t bound = model->LastStartStone();
+  // A first stone beyond the puzzle's stones leaves the job empty; it does not wrap to 0.
+  startStone = start < 0 ? 0 : start;
   endStone = (end >= 0 && end < stoneCount) ? std::min(end, bound) : bound;
 
-  outputFailures.store(0, std::memory_order_relaxed);
-  if (writeEveryNSolution > 0) {
+  writeEveryNSolution_ = model->WriteEveryNSolution();
+  if (writeEveryNSolution_ > 0) {
     // Each set-up starts a fresh file; a file that cannot be made is noted, not fatal.
-    std::FILE* f = std::fopen(outputFileName.c_str(), "wb");
-    if (f != nullptr) {
-      std::fclose(f);
+    const int fd = open(outputFileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      close(fd);
     } else {
       outputFailures.fetch_add(1, std::memory_order_relaxed);
     }
   }
-
-  depth = 0;
-  lowestFreeStone = 0;
-  firstStone = -1;
-  currentFrame = SearchFrame{};
-  solutionCount.store(0, std::memory_order_relaxed);
-  if (startStone > endStone) {
-    finished = 1;
-    searchMode = ModeDone;
-  } else {
-    finished = 0;
-    searchMode = ModeDescend;
-    if (!ReadBlock() || !ReadSymmetry() || !ResetBlockCells() || !BuildPlacementTables()) {
-      FreePlacementTables();
-      FreeCellOrder();
-      FreeGrid();
-      ready = 0;
-      return 0;
-    }
-    // A stone type without copies is never placed, so the search starts at the first
-    // type that has some.
-    while (lowestFreeStone < stoneCount && StoneCopies[lowestFreeStone] <= 0) ++lowestFreeStone;
-    // Nothing to place at all: no packing can take a first stone.
-    if (TotalStones <= 0) searchMode = ModeDone;
-  }
-  higherStonesLeft = TotalStones;
-  openSymPositions = symPosCount - 1;
+  if (!Prepare(std::move(model))) return 0;
+  const bool empty = startStone >= stoneCount || startStone > endStone || totalStones_ <= 0;
+  mode_ = empty ? kDone : kDescend;
+  finished = empty ? 1 : 0;
   ready = 1;
   return 1;
 }
 
-int PuzzleSolver::BuildPlacementTables() {
-  if (!PuzzleModel::BuildPlacementTables()) return 0;
-  try {
-    // Every open level covers at least its own cell, so the search never holds more
-    // than cellCount levels, whatever the copies add up to.
-    SearchStack.assign(static_cast<size_t>(cellCount) + 1, SearchFrame{});
-    // One look-up per cell instead of a scan over the symmetry positions 1.. while a
-    // placement is tested.
-    symMask.assign(grid.size(), 0);
-    for (int32_t k = 1; k < symPosCount; ++k) symMask[symCells[k]] = 1;
-  } catch (const std::bad_alloc&) {
-    return Fail(SetupErrorCode::kOutOfMemory, "not enough memory for the search stack");
+int PuzzleSolver::SetupUnit(std::shared_ptr<const SearchModel> model, const WorkUnit& unit,
+                            int32_t cutDepth, UnitObserver* observer) {
+  Teardown();
+  setupError.Clear();
+  finished = 0;
+  outputFailures.store(0, std::memory_order_relaxed);
+  if (!model) {
+    setupError.Set(SetupErrorCode::kBadValue, "no search model");
+    return 0;
   }
+  if (!Prepare(std::move(model))) return 0;
+  const SearchModel& m = *model_;
+  observer_ = observer;
+  writeEveryNSolution_ = 0;
+  startStone = endStone = unit.job;
+  const int32_t prefixLength = static_cast<int32_t>(unit.prefix.size());
+  cutDepth_ = cutDepth > prefixLength ? cutDepth : 0;
+
+  // Replay the prefix through the same placing logic as the search, so that every counter
+  // stands as the search would have left it on reaching this node.
+  bool valid = unit.job >= 0 && unit.job < stoneCount_ && unit.job <= m.LastStartStone() &&
+               totalStones_ > 0 && prefixLength <= static_cast<int32_t>(levels_.size()) - 2;
+  uint64_t* occ = occupied_.data();
+  for (int32_t d = 1; valid && d <= prefixLength; ++d) {
+    const PlacementChoice& c = unit.prefix[d - 1];
+    const int32_t pos = depth_ == totalStones_ ? cellCount_ : FirstFree<0>(occ);
+    if (pos >= cellCount_) {
+      valid = false;
+      break;
+    }
+    const CandidateRange* lists = m.Candidates(pos, Pattern(pos, occ));
+    const int32_t s = c.stone;
+    if (lists == nullptr || s < 0 || s >= stoneCount_ || (d == 1 && s != unit.job) ||
+        copies_[s] <= 0 || c.placement < 0 || c.placement >= lists[s].count) {
+      valid = false;
+      break;
+    }
+    depth_ = d;
+    Level& level = levels_[d];
+    level = {lists, pos, s, lists[s].begin + c.placement, lists[s].begin + lists[s].count, 0, 0};
+    TakeStone(s, d);
+    valid = TryPlace<0>(level, occ);
+  }
+  baseDepth_ = depth_ = valid ? prefixLength : 0;
+  mode_ = valid ? kDescend : kDone;
+  finished = valid ? 0 : 1;
+  ready = 1;
   return 1;
-}
-
-void PuzzleSolver::FreePlacementTables() {
-  PuzzleModel::FreePlacementTables();
-  std::vector<SearchFrame>().swap(SearchStack);
-  std::vector<uint8_t>().swap(symMask);
-}
-
-void PuzzleSolver::Teardown() {
-  FreePlacementTables();
-  FreeCellOrder();
-  FreeGrid();
-  ready = 0;
 }
 
 int PuzzleSolver::Step() {
   if (!ready) return 1;
-  switch (searchMode) {
-    case ModeDescend:
-      Descend();
-      break;
-    case ModeBacktrack:
-      Backtrack();
-      break;
-    default:
-      finished = 1;
-      break;
-  }
-  if (firstStone > endStone) {
-    searchMode = ModeDone;
-    finished = 1;
-  }
+  if (mode_ != kDone) (this->*run_)(kStepPlacements);
+  if (mode_ == kDone) finished = 1;
   return 0;
 }
 
-int32_t PuzzleSolver::NextFreePosition(int32_t orderPos) const {
-  const int32_t* g = grid.data();
-  const int32_t* order = cellOrder.data();
-  int32_t pos = orderPos + 1;
-  while (pos < cellCount && g[order[pos]] != 0) ++pos;
-  return pos;
+template <int W>
+int32_t PuzzleSolver::FirstFree(const uint64_t* occ) const {
+  const int32_t n = W > 0 ? W : words_;
+  for (int32_t w = 0; w < n; ++w) {
+    const uint64_t free = ~occ[w];
+    if (free != 0) return w * 64 + __builtin_ctzll(free);
+  }
+  return cellCount_;
 }
 
-int32_t PuzzleSolver::NextStone(int32_t pattern, int32_t after, int32_t orderPos) const {
-  if (depth == 0 && after == -1) after = startStone - 1;
-  const PlacementList* lists = Candidates(pattern, orderPos);
-  if (after < lowestFreeStone && lowestFreeStone < stoneCount &&
-      lists[lowestFreeStone].RowCount > 0)
-    return lowestFreeStone;
+int32_t PuzzleSolver::Pattern(int32_t pos, const uint64_t* occ) const {
+  const SearchModel& m = *model_;
+  int32_t bits = 0;
+  for (int32_t b = 0; b < 6; ++b) {
+    const int32_t np = m.NeighbourPos(pos, b);
+    if (np < 0 || (occ[np >> 6] >> (np & 63) & 1) != 0) bits |= 1 << b;
+  }
+  return bits;
+}
+
+int32_t PuzzleSolver::NextStone(const CandidateRange* lists, int32_t after, int32_t last) const {
   // Every type below lowestFreeStone has no copies left.
-  for (int32_t s = std::max(after + 1, lowestFreeStone); s < stoneCount; ++s) {
-    if (StoneCopies[s] > 0 && lists[s].RowCount > 0) return s;
+  for (int32_t s = std::max(after + 1, lowestFreeStone_); s <= last; ++s) {
+    if (copies_[s] > 0 && lists[s].count > 0) return s;
   }
   return -1;
 }
 
 void PuzzleSolver::TakeStone(int32_t stone, int32_t level) {
-  --StoneCopies[stone];
-  if (stone == lowestFreeStone) {
-    while (lowestFreeStone < stoneCount && StoneCopies[lowestFreeStone] <= 0) ++lowestFreeStone;
+  --copies_[stone];
+  if (stone == lowestFreeStone_) {
+    while (lowestFreeStone_ < stoneCount_ && copies_[lowestFreeStone_] <= 0) ++lowestFreeStone_;
   }
   if (level == 1) {
-    firstStone = stone;
-    // TotalStones less one copy of every type up to the first stone; with at least one
-    // copy per type that is TotalStones - stone - 1. A type without copies has none to
-    // give: subtracting one for it would leave the count below the higher stones still
-    // to come, and the count test would then refuse packings that exist.
-    int32_t typesInSet = 0;
-    for (int32_t t = 0; t <= stone; ++t) typesInSet += stones[t].copies > 0 ? 1 : 0;
-    higherStonesLeft = TotalStones - typesInSet;
-    openSymPositions = symPosCount - 1;
+    firstStone_ = stone;
+    // TotalStones less one copy of every type up to the first stone, counting only types
+    // that have copies: the stones of higher types that can still reach the positions.
+    higherStonesLeft_ = totalStones_ - model_->TypesWithCopiesUpTo(stone);
+    openSymPositions_ = model_->SymPosCount() - 1;
   }
 }
 
 void PuzzleSolver::ReturnStone(int32_t stone) {
-  ++StoneCopies[stone];
-  if (stone < lowestFreeStone) lowestFreeStone = stone;
+  ++copies_[stone];
+  if (stone < lowestFreeStone_) lowestFreeStone_ = stone;
 }
 
-int PuzzleSolver::PlaceStone() {
-  const SearchFrame& f = currentFrame;
-  const PlacementList& list = f.candidates[f.stone];
-  assert(f.placement >= 0 && f.placement < list.RowCount);
-  const int32_t* row = list.Row(f.placement);
-  const int32_t n = list.RowLength;
-  int32_t* g = grid.data();
-  const int32_t cell = f.cell;
-
-  bool claimed = false;
-  for (int32_t j = 0; j < n; ++j) {
-    const int32_t c = cell + row[j];
-    if (g[c] != 0) return 0;
-    if (!claimed && symMask[c]) {
-      // A lower stone on another symmetry position is a rotated copy of a packing that
-      // the job of that lower stone finds.
-      if (f.stone < firstStone) return 0;
-      claimed = true;
-    }
-  }
-
-  if (claimed) --openSymPositions;
-  if (f.stone > firstStone) {
-    // Too few higher stones left for the positions still open: every completion would
-    // put a lower stone on one of them.
-    if (higherStonesLeft < openSymPositions) {
-      if (claimed) ++openSymPositions;
-      return 0;
-    }
-    --higherStonesLeft;
-  }
-
-  for (int32_t j = 0; j < n; ++j) g[cell + row[j]] = f.mark;
-
-  if ((preCheckLevel == 1 || preCheckLevel == 2) && f.mark >= firstPreCheckStone &&
-      f.mark <= lastPreCheckStone) {
-    const int32_t pos = NextFreePosition(f.orderPos);
-    // A walled-in next cell can never be covered; the stone stays on the grid for the
-    // RemoveStone that follows the refusal.
-    if (pos < cellCount && NeighbourPattern(cellOrder[pos]) == 63) return 0;
-  }
-  return 1;
-}
-
-void PuzzleSolver::RemoveStone() {
-  const SearchFrame& f = currentFrame;
-  int32_t* g = grid.data();
-  if (g[f.cell] != f.mark) return;  // this level's placement was never written
-  const PlacementList& list = f.candidates[f.stone];
-  const int32_t* row = list.Row(f.placement);
-  const int32_t n = list.RowLength;
-  bool claimed = false;
-  for (int32_t j = 0; j < n; ++j) {
-    const int32_t c = f.cell + row[j];
-    g[c] = 0;
-    claimed |= symMask[c] != 0;
-  }
-  if (claimed) ++openSymPositions;
-  if (f.stone > firstStone) ++higherStonesLeft;
-}
-
-void PuzzleSolver::HandleSolution() {
-  const uint32_t n = solutionCount.load(std::memory_order_relaxed) + 1;
-  solutionCount.store(n, std::memory_order_relaxed);
-  if (writeEveryNSolution > 0 && (n == 1 || n % static_cast<uint32_t>(writeEveryNSolution) == 0)) {
-    WriteSolution(outputFileName);
-  }
-  RemoveStone();
-  ReturnStone(currentFrame.stone);
-  --depth;
-  if (depth > 0) {
-    currentFrame = SearchStack[depth - 1];
-    searchMode = ModeBacktrack;
+template <int W>
+bool PuzzleSolver::TryPlace(Level& level, uint64_t* occ) {
+  const SearchModel& m = *model_;
+  const int32_t row = level.row;
+  if constexpr (W > 0) {
+    const uint64_t* mask = m.RowMask(row);
+    for (int32_t w = 0; w < W; ++w)
+      if ((mask[w] & occ[w]) != 0) return false;
   } else {
-    searchMode = ModeDone;
+    const int32_t* cells = m.RowCells(row);
+    const int32_t n = m.StoneCubes(level.stone);
+    for (int32_t j = 0; j < n; ++j)
+      if ((occ[cells[j] >> 6] >> (cells[j] & 63) & 1) != 0) return false;
   }
+  const int32_t s = level.stone;
+  const uint8_t claims = m.RowClaims(row);
+  // A lower stone on another symmetry position is a rotated copy of a packing that the job
+  // of that lower stone finds.
+  if (claims != 0 && s < firstStone_) return false;
+  openSymPositions_ -= claims;
+  uint8_t higher = 0;
+  if (s > firstStone_) {
+    // Too few higher stones left for the positions still open: every completion would put
+    // a lower stone on one of them.
+    if (higherStonesLeft_ < openSymPositions_) {
+      openSymPositions_ += claims;
+      return false;
+    }
+    --higherStonesLeft_;
+    higher = 1;
+  }
+  level.claimed = claims;
+  level.higher = higher;
+  if constexpr (W > 0) {
+    const uint64_t* mask = m.RowMask(row);
+    for (int32_t w = 0; w < W; ++w) occ[w] |= mask[w];
+  } else {
+    const int32_t* cells = m.RowCells(row);
+    const int32_t n = m.StoneCubes(s);
+    for (int32_t j = 0; j < n; ++j) occ[cells[j] >> 6] |= uint64_t{1} << (cells[j] & 63);
+  }
+  if (preCheckAt_[depth_]) {
+    // A walled-in next cell can never be covered.
+    const int32_t next = FirstFree<W>(occ);
+    if (next < cellCount_) {
+      const uint64_t* around = m.NeighbourMask(next);
+      const int32_t n = W > 0 ? W : words_;
+      bool open = false;
+      for (int32_t w = 0; w < n && !open; ++w) open = (around[w] & ~occ[w]) != 0;
+      if (!open) {
+        Lift<W>(level, occ);
+        return false;
+      }
+    }
+  }
+  return true;
 }
 
-void PuzzleSolver::Descend() {
-  for (;;) {
-    if (depth == TotalStones && depth > 0) {
-      HandleSolution();
-      return;
-    }
-    const int32_t pos = depth == 0 ? 0 : NextFreePosition(currentFrame.orderPos);
-    if (pos >= cellCount) {
-      // Every cell is covered but stones remain (or the block has no cells): a dead end.
-      searchMode = depth == 0 ? ModeDone : ModeBacktrack;
-      return;
-    }
-    const int32_t cell = cellOrder[pos];
-    const int32_t pattern = NeighbourPattern(cell);
-    const int32_t stone = NextStone(pattern, -1, pos);
-    if (stone < 0) {
-      searchMode = depth == 0 ? ModeDone : ModeBacktrack;
-      return;
-    }
-    if (depth == 0 && stone > endStone) {
-      searchMode = ModeDone;
-      return;
-    }
-    TakeStone(stone, depth + 1);
-    if (depth > 0) SearchStack[depth - 1] = currentFrame;
-    currentFrame = {0, stone, pos, cell, depth + 1, pattern, Candidates(pattern, pos)};
-    ++depth;
-    if (!PlaceStone()) {
-      Backtrack();
-      return;
-    }
+template <int W>
+void PuzzleSolver::Lift(const Level& level, uint64_t* occ) {
+  const SearchModel& m = *model_;
+  if constexpr (W > 0) {
+    const uint64_t* mask = m.RowMask(level.row);
+    for (int32_t w = 0; w < W; ++w) occ[w] &= ~mask[w];
+  } else {
+    const int32_t* cells = m.RowCells(level.row);
+    const int32_t n = m.StoneCubes(level.stone);
+    for (int32_t j = 0; j < n; ++j) occ[cells[j] >> 6] &= ~(uint64_t{1} << (cells[j] & 63));
   }
+  openSymPositions_ += level.claimed;
+  higherStonesLeft_ += level.higher;
 }
 
-void PuzzleSolver::Backtrack() {
-  for (;;) {
-    RemoveStone();
-    ++currentFrame.placement;
-    // Move on to the next stone, or down to the level below, until some row is left.
-    while (currentFrame.placement >= currentFrame.candidates[currentFrame.stone].RowCount) {
-      ReturnStone(currentFrame.stone);
-      currentFrame.placement = 0;
-      const int32_t stone =
-          NextStone(currentFrame.pattern, currentFrame.stone, currentFrame.orderPos);
-      if (stone >= 0) {
-        currentFrame.stone = stone;
-        TakeStone(stone, depth);
+template <int W>
+void PuzzleSolver::Run(int64_t budget) {
+  const SearchModel& m = *model_;
+  uint64_t local[W > 0 ? W : 1];
+  uint64_t* occ = occupied_.data();
+  if constexpr (W > 0) {
+    std::copy(occupied_.begin(), occupied_.end(), local);
+    occ = local;
+  }
+  int64_t tried = 0;
+  int32_t mode = mode_;
+  while (tried < budget) {
+    if (mode == kDescend) {
+      // Levels 1..depth_ are on the grid.
+      if (depth_ == totalStones_) {
+        ReportSolution();
+        mode = kAdvance;
+        if (depth_ == baseDepth_) {
+          mode = kDone;
+          break;
+        }
+        // The other rows and stones of the last level are not tried after a packing: the
+        // search goes on with the next alternative of the level below.
+        Lift<W>(levels_[depth_], occ);
+        ReturnStone(levels_[depth_].stone);
+        --depth_;
+        if (depth_ == baseDepth_) {
+          mode = kDone;
+        } else {
+          Lift<W>(levels_[depth_], occ);
+        }
+        break;  // one packing per step at most
+      }
+      int32_t pos = cellCount_;
+      const CandidateRange* lists = nullptr;
+      int32_t stone = -1;
+      if (depth_ == cutDepth_ && depth_ > baseDepth_) {
+        for (int32_t d = 1; d <= depth_; ++d) {
+          const Level& l = levels_[d];
+          choices_[d - 1] = {l.stone, l.row - l.lists[l.stone].begin};
+        }
+        observer_->OnCut(choices_.data(), depth_);
+      } else {
+        pos = FirstFree<W>(occ);
+      }
+      if (pos < cellCount_) {
+        lists = m.Candidates(pos, Pattern(pos, occ));
+        assert(lists != nullptr);
+        stone = depth_ == 0 ? NextStone(lists, startStone - 1, endStone)
+                            : NextStone(lists, -1, stoneCount_ - 1);
+      }
+      if (stone < 0) {
+        // No cell left, no stone for the cell, or a cut: this node is done.
+        if (depth_ == baseDepth_) {
+          mode = kDone;
+          break;
+        }
+        Lift<W>(levels_[depth_], occ);
+        mode = kAdvance;
         continue;
       }
-      --depth;
-      if (depth == 0) {
-        searchMode = ModeDone;
-        return;
-      }
-      currentFrame = SearchStack[depth - 1];
-      RemoveStone();
-      ++currentFrame.placement;
+      ++depth_;
+      TakeStone(stone, depth_);
+      levels_[depth_] = {
+          lists, pos, stone, lists[stone].begin - 1, lists[stone].begin + lists[stone].count, 0, 0};
+      mode = kAdvance;
     }
-    if (PlaceStone()) {
-      searchMode = ModeDescend;
-      return;
+    // Advance the top level to its next acceptable row, dropping exhausted levels.
+    Level& level = levels_[depth_];
+    if (++level.row < level.rowEnd) {
+      ++tried;
+      if (TryPlace<W>(level, occ)) mode = kDescend;
+      continue;
     }
+    ReturnStone(level.stone);
+    const int32_t stone =
+        NextStone(level.lists, level.stone, depth_ == 1 ? endStone : stoneCount_ - 1);
+    if (stone >= 0) {
+      TakeStone(stone, depth_);
+      level.stone = stone;
+      level.row = level.lists[stone].begin - 1;
+      level.rowEnd = level.lists[stone].begin + level.lists[stone].count;
+      continue;
+    }
+    --depth_;
+    if (depth_ == baseDepth_) {
+      mode = kDone;
+      break;
+    }
+    Lift<W>(levels_[depth_], occ);
+  }
+  mode_ = mode;
+  if constexpr (W > 0) std::copy(local, local + W, occupied_.begin());
+  nodeCount.store(nodeCount.load(std::memory_order_relaxed) + static_cast<uint64_t>(tried),
+                  std::memory_order_relaxed);
+}
+
+void PuzzleSolver::ReportSolution() {
+  const uint64_t n = solutionCount.load(std::memory_order_relaxed) + 1;
+  solutionCount.store(n, std::memory_order_relaxed);
+  const bool write =
+      writeEveryNSolution_ > 0 && (n == 1 || n % static_cast<uint64_t>(writeEveryNSolution_) == 0);
+  if (observer_ == nullptr && !write) return;
+  for (int32_t d = 1; d <= depth_; ++d) {
+    const Level& l = levels_[d];
+    choices_[d - 1] = {l.stone, l.row - l.lists[l.stone].begin};
+  }
+  if (observer_ != nullptr) {
+    observer_->OnSolution(choices_.data(), depth_);
+  } else {
+    WriteRecord(model_->FormatRecord(n, choices_.data(), depth_));
   }
 }
 
-const SearchFrame& PuzzleSolver::FrameOfLevel(int32_t level) const {
-  return level < depth ? SearchStack[level - 1] : currentFrame;
-}
-
-std::string PuzzleSolver::FormatSolution() const {
-  std::string out;
-  char buf[128];
-  std::snprintf(buf, sizeof buf, "Solution : %u\r\n", SolutionCount());
-  out += buf;
-  if (showLegend) {
-    out += "Stone Legend (Presentation=Stone) : ";
-    for (int32_t level = 1; level <= depth; ++level) {
-      const SearchFrame& f = FrameOfLevel(level);
-      std::snprintf(buf, sizeof buf, "%2d=%2d; ", f.mark, f.stone);
-      out += buf;
-    }
-    out += "\r\n";
-  }
-  std::snprintf(buf, sizeof buf, "__BEGINBLOCK[%u]; __XYZ[%d,%d,%d];\r\n", SolutionCount(), xSize,
-                ySize, zSize);
-  out += buf;
-  for (int32_t y = ySize - 1; y >= 0; --y) {
-    for (int32_t z = 0; z < zSize; ++z) {
-      for (int32_t x = 0; x < xSize; ++x) {
-        const int32_t cell = GridIndex(x, y, z);
-        const int32_t v = grid[cell];
-        char text[3] = "  ";
-        if (v >= 100) {
-          text[0] = text[1] = '-';
-        } else if (v > 0) {
-          std::snprintf(text, sizeof text, "%2d", v);
-        }
-        const char* decoration = " %s ";
-        for (int32_t k = 0; k < symPosCount; ++k) {
-          if (cell == symCells[k]) {
-            decoration = k == 0 ? "[%s]" : "(%s)";
-            break;
-          }
-        }
-        std::snprintf(buf, sizeof buf, decoration, text);
-        out += buf;
-      }
-      out += "    ";
-    }
-    out += "\r\n";
-  }
-  out += "__ENDBLOCK;\r\n\r\n";
-  return out;
-}
-
-void PuzzleSolver::WriteSolution(const std::string& path) {
-  const std::string record = FormatSolution();
-  std::FILE* f = std::fopen(path.c_str(), "ab");
-  if (f == nullptr) {
+void PuzzleSolver::WriteRecord(const std::string& record) {
+  const int fd = open(outputFileName.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0) {
     outputFailures.fetch_add(1, std::memory_order_relaxed);
     return;
   }
-  // Another writer of the same file waits until this record stands in it whole.
-  flock(fileno(f), LOCK_EX);
-  const bool ok = std::fwrite(record.data(), 1, record.size(), f) == record.size();
-  const bool flushed = std::fflush(f) == 0;
-  flock(fileno(f), LOCK_UN);
-  if (std::fclose(f) != 0 || !ok || !flushed)
-    outputFailures.fetch_add(1, std::memory_order_relaxed);
+  // Another writer of the same file waits until this record stands in it whole; one write
+  // call puts it there, so a kill cannot leave half a record behind a finished write.
+  flock(fd, LOCK_EX);
+  size_t done = 0;
+  bool ok = true;
+  while (done < record.size()) {
+    const ssize_t n = write(fd, record.data() + done, record.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ok = false;
+      break;
+    }
+    done += static_cast<size_t>(n);
+  }
+  flock(fd, LOCK_UN);
+  if (close(fd) != 0 || !ok) outputFailures.fetch_add(1, std::memory_order_relaxed);
 }
 
 }  // namespace quaderix

@@ -2,98 +2,124 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "model/puzzle_model.h"
+#include "config/setup_error.h"
+#include "solver/search_model.h"
+#include "solver/work_unit.h"
 
 namespace quaderix {
 
-enum SearchMode : int32_t { ModeDescend = 1, ModeBacktrack = 2, ModeDone = 3 };
-
-// One level of the search. Frames are copied by value between currentFrame and the
-// preallocated SearchStack, so opening and closing a level never allocates.
-struct SearchFrame {
-  int32_t placement = 0;  // row index into candidates[stone]
-  int32_t stone = 0;
-  int32_t orderPos = 0;  // fill position of the cell this level covers
-  int32_t cell = 0;      // cellOrder[orderPos]
-  int32_t mark = 0;      // level number, written into the grid cells of the placement
-  int32_t pattern = 0;   // neighbour pattern of cell when the level was opened
-  const PlacementList* candidates = nullptr;  // stoneCount lists for (pattern, orderPos)
-};
-
-// One job's solver: set up from the puzzle definition, then a resumable depth-first search
-// that the worker advances one Step at a time, checking its commands in between. Owned by
-// one PuzzleThread and used only on its worker's thread; other threads read nothing but
-// SolutionCount() and OutputFailures(), both relaxed atomics.
-class PuzzleSolver : public PuzzleModel {
+// The search of one job or one work unit on a shared SearchModel: a resumable depth-first
+// search over bit masks that the worker advances in bounded slices (Step), checking its
+// commands in between. It finds the same packings in the same order as ReferenceSolver.
+// Owned by one worker and used only on its thread; other threads read nothing but
+// SolutionCount(), NodeCount() and OutputFailures(), all relaxed atomics.
+class PuzzleSolver {
  public:
   // -1 for a stone bound means "not given" and becomes 0.
   PuzzleSolver(int32_t startStone, int32_t endStone, std::string puzzlePath,
                std::string outputPath);
-  ~PuzzleSolver() override;
+  ~PuzzleSolver();
+  PuzzleSolver(const PuzzleSolver&) = delete;
+  PuzzleSolver& operator=(const PuzzleSolver&) = delete;
 
-  // Reads the puzzle, builds the tables and empties the output file. Returns 1 when the
-  // solver is ready (also for a job with nothing to search), 0 on failure with the reason
-  // in setupError and nothing left allocated.
+  // Reads the puzzle, builds the model and empties the output file; level 1 then takes
+  // the stones start..end in turn. Returns 1 when ready (also for a job with nothing to
+  // search), 0 on failure with the reason in setupError.
   int Setup(int32_t start, int32_t end, const std::string& puzzlePath,
             const std::string& outputPath);
-  // One descent or one backtrack move. Returns 1 when not ready (nothing done), else 0.
+  // Prepares a search of `unit` on a shared model; the solver keeps only its own search
+  // state. cutDepth 0 searches the whole subtree below unit.prefix. cutDepth d >
+  // prefix.size() does not search beyond level d: every node opened at level d is reported
+  // through observer->OnCut(levels, d) and then treated as done; a packing completed at or
+  // before level d is reported through OnSolution. Every packing goes to
+  // observer->OnSolution in search order and no file is written. A prefix that is not a
+  // path of the job's search gives a finished search that found nothing. Returns 1 when
+  // ready, 0 on failure.
+  int SetupUnit(std::shared_ptr<const SearchModel> model, const WorkUnit& unit, int32_t cutDepth,
+                UnitObserver* observer);
+  // Tries up to kStepPlacements placements, stopping early at a packing or at the end of
+  // the search. Returns 1 when not ready (nothing done), else 0.
   int Step();
-  // Frees the tables; solutionCount and finished stay readable.
+  // Drops the model and the search state; the counts and finished stay readable.
   void Teardown();
 
-  uint32_t SolutionCount() const { return solutionCount.load(std::memory_order_relaxed); }
+  uint64_t SolutionCount() const { return solutionCount.load(std::memory_order_relaxed); }
+  // Placements tried so far.
+  uint64_t NodeCount() const { return nodeCount.load(std::memory_order_relaxed); }
   uint32_t OutputFailures() const { return outputFailures.load(std::memory_order_relaxed); }
+  const SearchModel* Model() const { return model_.get(); }
 
-  // The search, normally reached only through Step.
-  void Descend();
-  void Backtrack();
-  int32_t NextStone(int32_t pattern, int32_t after, int32_t orderPos) const;
-  int PlaceStone();
-  void RemoveStone();
+  // About a millisecond of search at the usual rates, so that commands are taken quickly.
+  static constexpr int64_t kStepPlacements = 1 << 16;
 
-  // The output record of the packing now on the grid, with CR LF line ends.
-  std::string FormatSolution() const;
-  // Appends FormatSolution() to `path` with one open, write and close.
-  void WriteSolution(const std::string& path);
-
-  int BuildPlacementTables() override;
-  void FreePlacementTables() override;
-
-  int32_t preCheckLevel = 0;
-  int32_t firstPreCheckStone = 0;
-  int32_t lastPreCheckStone = 0;
-  int32_t enhancedSymetryCheck = 0;
+  std::string puzzleFileName;
   std::string outputFileName;
-  int32_t writeEveryNSolution = 0;
-  int32_t showLegend = 0;
-  std::atomic<uint32_t> solutionCount{0};
-  int32_t finished = 0;
-  int32_t ready = 0;
-  int32_t searchMode = ModeDescend;
-  int32_t depth = 0;
-  std::vector<SearchFrame> SearchStack;
-  // 1 for the cells of symmetry positions 1..symPosCount-1, per grid index.
-  std::vector<uint8_t> symMask;
-  SearchFrame currentFrame;
-  int32_t lowestFreeStone = 0;
-  int32_t firstStone = -1;
-  int32_t higherStonesLeft = 0;
-  int32_t openSymPositions = 0;
   int32_t startStone = 0;
   int32_t endStone = 0;
+  int32_t finished = 0;
+  int32_t ready = 0;
+  SetupError setupError;
+  // Written only by the solver's thread; read through the accessors above.
+  std::atomic<uint64_t> solutionCount{0};
+  std::atomic<uint64_t> nodeCount{0};
   // Output records that could not be written; the solutions still count.
   std::atomic<uint32_t> outputFailures{0};
 
  private:
+  enum Mode : int32_t { kDescend, kAdvance, kDone };
+  // One open level: the candidate lists of its cell and the row it is at.
+  struct Level {
+    const CandidateRange* lists = nullptr;
+    int32_t pos = 0;
+    int32_t stone = 0;
+    int32_t row = 0;  // absolute row index into the model's row arrays
+    int32_t rowEnd = 0;
+    uint8_t claimed = 0;  // the row claimed a symmetry position
+    uint8_t higher = 0;   // the row took one of higherStonesLeft
+  };
+
+  int Prepare(std::shared_ptr<const SearchModel> model);
+  void Finish();
+  template <int W>
+  void Run(int64_t budget);
+  template <int W>
+  bool TryPlace(Level& level, uint64_t* occ);
+  template <int W>
+  void Lift(const Level& level, uint64_t* occ);
+  template <int W>
+  int32_t FirstFree(const uint64_t* occ) const;
+  int32_t Pattern(int32_t pos, const uint64_t* occ) const;
+  int32_t NextStone(const CandidateRange* lists, int32_t after, int32_t last) const;
   void TakeStone(int32_t stone, int32_t level);
   void ReturnStone(int32_t stone);
-  void HandleSolution();
-  // First free fill position after `orderPos`, or cellCount when none is left.
-  int32_t NextFreePosition(int32_t orderPos) const;
-  const SearchFrame& FrameOfLevel(int32_t level) const;
+  void ReportSolution();
+  void WriteRecord(const std::string& record);
+
+  std::shared_ptr<const SearchModel> model_;
+  void (PuzzleSolver::*run_)(int64_t) = nullptr;
+  UnitObserver* observer_ = nullptr;
+  int32_t mode_ = kDone;
+  int32_t depth_ = 0;
+  int32_t baseDepth_ = 0;
+  int32_t cutDepth_ = 0;
+  int32_t cellCount_ = 0;
+  int32_t totalStones_ = 0;
+  int32_t stoneCount_ = 0;
+  int32_t words_ = 1;
+  int32_t lowestFreeStone_ = 0;
+  int32_t firstStone_ = -1;
+  int32_t higherStonesLeft_ = 0;
+  int32_t openSymPositions_ = 0;
+  int32_t writeEveryNSolution_ = 0;
+  std::vector<Level> levels_;  // index = level number; 0 unused
+  std::vector<uint64_t> occupied_;
+  std::vector<int32_t> copies_;
+  std::vector<uint8_t> preCheckAt_;  // per level: the walled-in test runs after placing
+  std::vector<PlacementChoice> choices_;
 };
 
 }  // namespace quaderix

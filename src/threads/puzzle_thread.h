@@ -66,7 +66,7 @@ class PuzzleThreadBase {
   virtual void Run();
 
   int32_t GetState() const { return state.load(); }
-  uint32_t GetSolutionCount() const { return solver.SolutionCount(); }
+  uint64_t GetSolutionCount() const { return solver.SolutionCount(); }
 
   PuzzleSolver solver;
   std::atomic<int32_t> command{CommandNone};

@@ -5,7 +5,7 @@
 
 #include "model/puzzle_model.h"
 #include "reference_geometry.h"
-#include "solver/puzzle_solver.h"
+#include "solver/reference_solver.h"
 #include "support/temp_files.h"
 
 namespace quaderix {
@@ -37,7 +37,7 @@ std::vector<Coord> OrderCoords(const PuzzleModel& m) {
 }
 
 TEST(BlockGrid, BuiltInPuzzleAfterTheWholeSetUp) {
-  PuzzleSolver s(0, 0, "", "");
+  ReferenceSolver s(0, 0, "", "");
   ASSERT_EQ(s.Setup(0, 0, "", ""), 1) << s.setupError.message;
   EXPECT_EQ(s.useFile, 0);
   EXPECT_EQ((std::vector<int32_t>{s.xStride, s.yStride, s.zStride}),

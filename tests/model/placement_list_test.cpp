@@ -9,7 +9,7 @@
 
 #include "model/stone_set.h"
 #include "reference_geometry.h"
-#include "solver/puzzle_solver.h"
+#include "solver/reference_solver.h"
 
 namespace quaderix {
 namespace {
@@ -114,7 +114,7 @@ TEST(PlacementList, RowsInOpenSpaceAreTheDistinctPlacementsByDecreasingDistance)
 
 TEST(PlacementList, KnownFirstRowsAtTheBuiltInCorner) {
   // The grid of the built-in puzzle as the table build sees it at its first cell.
-  PuzzleSolver s(0, 0, "", "");
+  ReferenceSolver s(0, 0, "", "");
   ASSERT_EQ(s.Setup(0, 0, "", ""), 1);
   const std::vector<StoneDefinition> stones = BuiltInStones();
   PlacementList z, p;

@@ -12,7 +12,7 @@
 
 #include "model/stone_set.h"
 #include "reference_geometry.h"
-#include "solver/puzzle_solver.h"
+#include "solver/reference_solver.h"
 #include "support/temp_files.h"
 
 namespace quaderix {
@@ -49,7 +49,7 @@ std::vector<int32_t> SizesAt(const PuzzleModel& m, int32_t pattern, int32_t orde
 // - each pattern-p list is its pattern-0 list without the rows that cover a neighbour
 //   named by p, in the order that moving the last row into a removed row's place gives;
 // - positions past the puzzle's cells hold empty lists.
-void ExpectTablesMatchReference(const PuzzleSolver& s,
+void ExpectTablesMatchReference(const ReferenceSolver& s,
                                 const std::vector<std::vector<Coord>>& shapes,
                                 const CellTest& isCell) {
   std::vector<int32_t> position(s.grid.size(), -1);
@@ -109,16 +109,16 @@ void ExpectTablesMatchReference(const PuzzleSolver& s,
 class BuiltInTables : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    solver_ = std::make_unique<PuzzleSolver>(0, 0, "", "");
+    solver_ = std::make_unique<ReferenceSolver>(0, 0, "", "");
     ASSERT_EQ(solver_->Setup(0, 0, "", ""), 1) << solver_->setupError.message;
   }
   static void TearDownTestSuite() { solver_.reset(); }
-  static std::unique_ptr<PuzzleSolver> solver_;
+  static std::unique_ptr<ReferenceSolver> solver_;
 };
-std::unique_ptr<PuzzleSolver> BuiltInTables::solver_;
+std::unique_ptr<ReferenceSolver> BuiltInTables::solver_;
 
 TEST_F(BuiltInTables, ListSizesAtTheFirstCell) {
-  const PuzzleSolver& s = *solver_;
+  const ReferenceSolver& s = *solver_;
   ASSERT_EQ(s.cellOrder[0], 366);
   EXPECT_EQ(SizesAt(s, 0, 0), (std::vector<int32_t>{0, 6, 6, 6, 8, 6, 6, 12, 12, 12, 15, 18}));
   EXPECT_EQ(SizesAt(s, 1, 0), (std::vector<int32_t>{0, 4, 4, 4, 4, 4, 3, 6, 6, 6, 5, 8}));
@@ -166,7 +166,7 @@ TEST(PlacementTables, FileWithHolesAndAShuffledFillOrder) {
       {{{0, 0, 0}}, 1},
   };
   layout.stoneOrder = {5, 2, 0, 6, 3, 1, 4};
-  PuzzleSolver s(0, 0, "", "");
+  ReferenceSolver s(0, 0, "", "");
   ASSERT_EQ(s.Setup(0, 0, dir.WriteFile("holes.ini", ToIni(layout)), ""), 1)
       << s.setupError.message;
   ASSERT_EQ(s.cellCount, 44);
@@ -183,7 +183,7 @@ TEST(PlacementTables, FileWithHolesAndAShuffledFillOrder) {
 }
 
 TEST(PlacementTables, FreeingTwiceAndSettingUpAgain) {
-  PuzzleSolver s(0, 0, "", "");
+  ReferenceSolver s(0, 0, "", "");
   s.FreePlacementTables();  // never built
   s.FreeCellOrder();
   s.FreeGrid();

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "solver/puzzle_solver.h"
+#include "solver/reference_solver.h"
 #include "support/temp_files.h"
 
 namespace quaderix {
@@ -125,7 +125,7 @@ TEST(PuzzleFile, EveryBrokenRuleFailsTheSetUpAndFreesEverything) {
   for (const Case& c : cases) {
     const std::string text = Edited(c.edits);
     SCOPED_TRACE(text);
-    PuzzleSolver s(0, 0, "", "");
+    ReferenceSolver s(0, 0, "", "");
     EXPECT_EQ(s.Setup(0, 0, dir.WriteFile("p.ini", text), ""), 0);
     EXPECT_EQ(s.setupError.code, c.code) << s.setupError.message;
     EXPECT_NE(s.setupError.message.find(c.named), std::string::npos) << s.setupError.message;
@@ -167,7 +167,7 @@ TEST(PuzzleFile, UnusualButValidFilesSetUp) {
   for (const Case& c : cases) {
     const std::string text = Edited(c.edits);
     SCOPED_TRACE(text);
-    PuzzleSolver s(0, 0, "", "");
+    ReferenceSolver s(0, 0, "", "");
     ASSERT_EQ(s.Setup(0, 0, dir.WriteFile("p.ini", text), ""), 1) << s.setupError.message;
     EXPECT_EQ(s.cellCount, c.cells);
     EXPECT_EQ(s.TotalStones, c.totalStones);

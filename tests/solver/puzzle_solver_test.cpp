@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "solver/puzzle_solver.h"
+#include "solver/reference_solver.h"
 #include "solver/solver_test_util.h"
 
 namespace quaderix::testing {
@@ -15,7 +15,7 @@ namespace {
 TEST(SolverBuiltIn, JobZeroEndsAfterItsFirstStepWithNothingPlaced) {
   // The flat plus has no placement on the corner where the fill order starts, and the
   // next stone that has one lies beyond the job's range.
-  PuzzleSolver solver(0, 0, "", "");
+  ReferenceSolver solver(0, 0, "", "");
   ASSERT_EQ(solver.Setup(0, 0, "", ""), 1);
   EXPECT_EQ(solver.useFile, 0);
   ASSERT_EQ(solver.Step(), 0);
@@ -29,7 +29,7 @@ TEST(SolverBuiltIn, JobsBeyondTheBoundAreFinishedRightAfterSetup) {
   // 12 stone types less 4 symmetry positions: job 8 is the last with anything to search.
   for (int job = 8; job <= 11; ++job) {
     SCOPED_TRACE(job);
-    PuzzleSolver solver(job, job, "", "");
+    ReferenceSolver solver(job, job, "", "");
     ASSERT_EQ(solver.Setup(job, job, "", ""), 1);
     EXPECT_EQ(solver.finished, job > 8 ? 1 : 0);
     EXPECT_EQ(solver.grid.empty(), job > 8);
@@ -39,7 +39,7 @@ TEST(SolverBuiltIn, JobsBeyondTheBoundAreFinishedRightAfterSetup) {
       EXPECT_EQ(solver.SolutionCount(), 0u);
     }
   }
-  PuzzleSolver solver(-1, -1, "", "");
+  ReferenceSolver solver(-1, -1, "", "");
   ASSERT_EQ(solver.Setup(-1, 99, "", ""), 1);
   EXPECT_EQ(solver.startStone, 0);
   EXPECT_EQ(solver.endStone, 8);
@@ -47,7 +47,7 @@ TEST(SolverBuiltIn, JobsBeyondTheBoundAreFinishedRightAfterSetup) {
 
 TEST(SolverBuiltIn, FirstStepsKeepTheSearchStateConsistent) {
   // With the isolated-cell check on and twelve types; StepToEnd checks after every step.
-  PuzzleSolver solver(1, 1, "", "");
+  ReferenceSolver solver(1, 1, "", "");
   ASSERT_EQ(solver.Setup(1, 1, "", ""), 1);
   EXPECT_EQ(StepToEnd(solver, 3000).size(), 3000u);
   EXPECT_EQ(solver.firstStone, 1);
@@ -91,7 +91,7 @@ TEST(SolverLifecycle, StepAfterTeardownReturnsOneAndTheCountStaysReadable) {
   TempDir dir;
   const std::string path = dir.WriteFile(
       "dominoes.ini", ToIni({.xSize = 2, .ySize = 2, .zSize = 2, .stones = {{kDomino, 4}}}));
-  PuzzleSolver solver(0, 0, path, "");
+  ReferenceSolver solver(0, 0, path, "");
   ASSERT_EQ(solver.Setup(0, 0, path, ""), 1);
   StepToEnd(solver);
   solver.Teardown();

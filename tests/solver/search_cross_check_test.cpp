@@ -8,99 +8,13 @@
 #include <string>
 #include <vector>
 
-#include "solver/puzzle_solver.h"
+#include "solver/cross_check_puzzles.h"
 #include "solver/reference_packer.h"
+#include "solver/reference_solver.h"
 #include "solver/solver_test_util.h"
 
 namespace quaderix::testing {
 namespace {
-
-// The 3x3x3 cube of the seven pieces of the Soma puzzle, with the four corners that the
-// half turns of the cube carry into each other.
-PuzzleDescription SomaCube() {
-  const std::vector<Coord> tetraT = {{0, 0, 0}, {1, 0, 0}, {2, 0, 0}, {1, 1, 0}};
-  const std::vector<Coord> tetraS = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {2, 1, 0}};
-  const std::vector<Coord> screwRight = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {1, 1, 1}};
-  const std::vector<Coord> screwLeft = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {1, 1, -1}};
-  return {
-      .xSize = 3,
-      .ySize = 3,
-      .zSize = 3,
-      .stones = {{kTriBend}, {kTetraL}, {tetraT}, {tetraS}, {screwRight}, {screwLeft}, {kTripod}},
-      .symPositions = {{0, 0, 0}, {0, 2, 2}, {2, 0, 2}, {2, 2, 0}}};
-}
-
-struct NamedPuzzle {
-  std::string name;
-  PuzzleDescription puzzle;
-};
-
-// Together these cover holes, order keys that change the fill order, several copies of a
-// type (with 0 or 1 symmetry positions), 0, 1, 2 and 4 symmetry positions, and the
-// isolated-cell check on and off.
-std::vector<NamedPuzzle> CrossCheckPuzzles() {
-  std::vector<NamedPuzzle> out;
-  // A ring: the centre column of a 3x3x2 block is left out. Two types share a shape.
-  PuzzleDescription ring{
-      .xSize = 3,
-      .ySize = 3,
-      .zSize = 2,
-      .stones = {{kTriBend}, {kTriBend}, {kTriLine}, {kDomino}, {kTetraL}, {kMonocube}},
-      .symPositions = {{0, 0, 0}, {2, 2, 0}}};
-  ring.SetKey(1, 1, 0, 0);
-  ring.SetKey(1, 1, 1, 0);
-  out.push_back({"RingWithHoles", ring});
-  ring.preCheckLevel = 2;
-  ring.firstPreCheckStone = 1;
-  ring.lastPreCheckStone = 5;
-  out.push_back({"RingWithHolesPreCheck", ring});
-  // Layers: the keys make z the slowest coordinate of the fill order, and the stone order
-  // is not the identity. Then keys in reverse scan order, so that the fill order starts at
-  // the far corner.
-  PuzzleDescription layers{.xSize = 2,
-                           .ySize = 2,
-                           .zSize = 3,
-                           .stones = {{kTriBend}, {kDomino}, {kTriLine}, {kTetraL}},
-                           .stoneOrder = {2, 0, 3, 1},
-                           .symPositions = {{0, 0, 0}}};
-  PuzzleDescription reversed{
-      .xSize = 2, .ySize = 2, .zSize = 3, .stones = layers.stones, .symPositions = {{1, 1, 2}}};
-  for (int x = 0; x < 2; ++x)
-    for (int y = 0; y < 2; ++y)
-      for (int z = 0; z < 3; ++z) {
-        layers.SetKey(x, y, z, z + 1);
-        reversed.SetKey(x, y, z, 12 - reversed.KeyIndex(x, y, z));
-      }
-  out.push_back({"LayerKeys", layers});
-  out.push_back({"ReversedKeys", reversed});
-  out.push_back({"CopiesOneSymPosition",
-                 {.xSize = 2,
-                  .ySize = 2,
-                  .zSize = 3,
-                  .stones = {{kTriBend, 2}, {kDomino, 3}},
-                  .symPositions = {{0, 0, 0}}}});
-  out.push_back({"CopiesNoSymPosition",
-                 {.xSize = 3, .ySize = 2, .zSize = 2, .stones = {{kTetraL, 2}, {kTetraSquare}}}});
-  // Monocubes make walled-in cells common, so the check loses packings here.
-  out.push_back({"CopiesPreCheck",
-                 {.xSize = 2,
-                  .ySize = 2,
-                  .zSize = 3,
-                  .stones = {{kMonocube}, {kDomino}, {kTriBend}, {kTriLine}, {kMonocube, 3}},
-                  .preCheckLevel = 1}});
-  PuzzleDescription four{.xSize = 3,
-                         .ySize = 2,
-                         .zSize = 2,
-                         .stones = {{kMonocube}, {kDomino}, {kTriLine}, {kTriBend}, {kTriBend}},
-                         .symPositions = {{0, 0, 0}, {0, 1, 1}, {2, 0, 1}, {2, 1, 0}}};
-  out.push_back({"FourSymPositions", four});
-  four.preCheckLevel = 2;
-  four.firstPreCheckStone = 1;
-  four.lastPreCheckStone = 5;
-  out.push_back({"FourSymPositionsPreCheck", four});
-  out.push_back({"SomaCube", SomaCube()});
-  return out;
-}
 
 int64_t Total(const std::vector<int64_t>& counts) {
   return std::accumulate(counts.begin(), counts.end(), int64_t{0});
@@ -185,10 +99,10 @@ TEST(SearchState, PausesBetweenStepsChangeNothing) {
     const std::string path = dir.WriteFile("puzzle.ini", ToIni(named.puzzle));
     std::vector<std::string> files;
     std::vector<std::vector<uint32_t>> counts(3);
-    std::vector<std::unique_ptr<PuzzleSolver>> solvers;
+    std::vector<std::unique_ptr<ReferenceSolver>> solvers;
     for (int i = 0; i < 3; ++i) {
       files.push_back(dir.PathOf(named.name + std::to_string(i) + ".txt"));
-      solvers.push_back(std::make_unique<PuzzleSolver>(0, 0, path, files[i]));
+      solvers.push_back(std::make_unique<ReferenceSolver>(0, 0, path, files[i]));
       ASSERT_EQ(solvers[i]->Setup(0, 0, path, files[i]), 1);
     }
     counts[0] = StepToEnd(*solvers[0]);

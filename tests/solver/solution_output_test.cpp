@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "solver/puzzle_solver.h"
+#include "solver/reference_solver.h"
 #include "solver/solver_test_util.h"
 
 namespace quaderix::testing {
@@ -50,7 +50,7 @@ std::vector<std::string> SplitRecords(const std::string& file) {
 uint32_t RunJob(const TempDir& dir, PuzzleDescription puzzle, int rate, const std::string& out) {
   puzzle.writeEveryNSolution = rate;
   const std::string path = dir.WriteFile("puzzle.ini", ToIni(puzzle));
-  PuzzleSolver solver(0, 0, path, out);
+  ReferenceSolver solver(0, 0, path, out);
   EXPECT_EQ(solver.Setup(0, 0, path, out), 1);
   StepToEnd(solver);
   EXPECT_TRUE(solver.finished);
@@ -135,7 +135,7 @@ TEST(SolutionOutput, SecondSetupEmptiesTheFile) {
   TempDir dir;
   const std::string path = dir.WriteFile("example.ini", ToIni(kExampleBlock));
   const std::string out = dir.PathOf("example.txt");
-  PuzzleSolver solver(0, 0, path, out);
+  ReferenceSolver solver(0, 0, path, out);
   ASSERT_EQ(solver.Setup(0, 0, path, out), 1);
   EXPECT_EQ(std::filesystem::file_size(out), 0u);
   StepToEnd(solver);
@@ -161,7 +161,7 @@ TEST(SolutionOutput, UnwritableOrUnwantedFileStillCountsEverySolution) {
   puzzle.writeEveryNSolution = 1;
   const std::string path = dir.WriteFile("many.ini", ToIni(puzzle));
   const std::string bad = dir.PathOf("missing/out.txt");
-  PuzzleSolver solver(0, 0, path, bad);
+  ReferenceSolver solver(0, 0, path, bad);
   ASSERT_EQ(solver.Setup(0, 0, path, bad), 1);
   EXPECT_EQ(solver.OutputFailures(), 1u);
   StepToEnd(solver);
@@ -171,7 +171,7 @@ TEST(SolutionOutput, UnwritableOrUnwantedFileStillCountsEverySolution) {
   EXPECT_FALSE(std::filesystem::exists(dir.PathOf("missing")));
 
   // No name: the rate in the file is ignored and nothing is written anywhere.
-  PuzzleSolver unnamed(0, 0, path, "");
+  ReferenceSolver unnamed(0, 0, path, "");
   ASSERT_EQ(unnamed.Setup(0, 0, path, ""), 1);
   EXPECT_EQ(unnamed.writeEveryNSolution, 0);
   StepToEnd(unnamed);

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "solver/puzzle_solver.h"
+#include "solver/reference_solver.h"
 #include "support/puzzle_description.h"
 #include "support/temp_files.h"
 
@@ -22,7 +22,7 @@ namespace quaderix::testing {
 // carrying its level's mark; every type has its copies at set-up less the open levels that
 // hold it; lowestFreeStone is the first type with copies left; openSymPositions counts the
 // symmetry positions 1.. that no open level has claimed.
-inline ::testing::AssertionResult SearchStateConsistent(const PuzzleSolver& solver,
+inline ::testing::AssertionResult SearchStateConsistent(const ReferenceSolver& solver,
                                                         std::vector<int32_t> copies) {
   auto fail = [] { return ::testing::AssertionFailure(); };
   std::vector<int32_t> marks(solver.grid.size(), 0);
@@ -60,7 +60,7 @@ inline ::testing::AssertionResult SearchStateConsistent(const PuzzleSolver& solv
 
 // Steps until the job is finished, checking the search state after every step. Returns
 // the solution count after each step.
-inline std::vector<uint32_t> StepToEnd(PuzzleSolver& solver, int64_t maxSteps = 2'000'000) {
+inline std::vector<uint32_t> StepToEnd(ReferenceSolver& solver, int64_t maxSteps = 2'000'000) {
   const std::vector<int32_t> copiesAtSetup = solver.StoneCopies;
   std::vector<uint32_t> counts;
   while (!solver.finished && std::ssize(counts) < maxSteps) {
@@ -81,7 +81,7 @@ inline std::vector<int64_t> SolverJobCounts(const TempDir& dir, const PuzzleDesc
   std::vector<int64_t> counts;
   for (int job = 0; job < puzzle.StoneCount(); ++job) {
     SCOPED_TRACE("job " + std::to_string(job));
-    PuzzleSolver solver(job, job, path, "");
+    ReferenceSolver solver(job, job, path, "");
     EXPECT_EQ(solver.Setup(job, job, path, ""), 1) << solver.setupError.message;
     StepToEnd(solver);
     EXPECT_TRUE(solver.finished);

@@ -1,0 +1,175 @@
+#include "solver/search_model.h"
+
+#include <cinttypes>
+#include <cstdio>
+#include <new>
+
+namespace quaderix {
+
+std::shared_ptr<const SearchModel> SearchModel::Build(const std::string& puzzlePath,
+                                                      bool withOutput, SetupError* error) {
+  SetupError local;
+  SetupError* err = error != nullptr ? error : &local;
+  err->Clear();
+  std::shared_ptr<SearchModel> model;
+  try {
+    model.reset(new SearchModel());
+  } catch (const std::bad_alloc&) {
+    err->Set(SetupErrorCode::kOutOfMemory, "not enough memory for the search tables");
+    return nullptr;
+  }
+  model->params_ = ReadPuzzleParameters(puzzlePath, withOutput);
+  if (!CheckPuzzleParameters(model->params_, err)) return nullptr;
+  PuzzleModel& p = model->puzzle_;
+  p.SetGeometry(puzzlePath, model->params_);
+  if (!p.ReadBlock() || !p.ReadSymmetry() || !p.ResetBlockCells() || !p.BuildPlacementTables()) {
+    *err = p.setupError;
+    return nullptr;
+  }
+  if (!model->BuildMasks()) {
+    err->Set(SetupErrorCode::kOutOfMemory, "not enough memory for the search tables");
+    return nullptr;
+  }
+  return model;
+}
+
+int SearchModel::BuildMasks() {
+  const PuzzleModel& p = puzzle_;
+  const int32_t n = p.cellCount;
+  const int32_t stoneCount = p.stoneCount;
+  words_ = n > 0 ? (n + 63) / 64 : 1;
+  const bool masks = HasRowMasks();
+  try {
+    posOfCell_.assign(p.grid.size(), -1);
+    for (int32_t i = 0; i < n; ++i) posOfCell_[p.cellOrder[i]] = i;
+    std::vector<uint64_t> symMask(static_cast<size_t>(words_), 0);
+    for (int32_t k = 1; k < p.symPosCount; ++k) {
+      const int32_t pos = posOfCell_[p.symCells[k]];
+      symMask[pos >> 6] |= uint64_t{1} << (pos & 63);
+    }
+    neighbourPos_.assign(static_cast<size_t>(n) * 6, -1);
+    neighbourMasks_.assign(static_cast<size_t>(n) * words_, 0);
+    groupOf_.assign(static_cast<size_t>(n) * kPatternCount, -1);
+    ranges_.clear();
+    rowMasks_.clear();
+    rowClaims_.clear();
+    rowCellStart_.clear();
+    rowCells_.clear();
+    for (int32_t i = 0; i < n; ++i) {
+      const int32_t cell = p.cellOrder[i];
+      // Neighbours that are holes, frame or earlier in the fill order are occupied whenever
+      // this position is the first free one; only patterns with those bits set can occur.
+      int32_t fixedBits = 0;
+      for (int32_t b = 0; b < 6; ++b) {
+        const int32_t np = posOfCell_[cell + NeighbourOffset(b, p.xStride, p.yStride, p.zStride)];
+        neighbourPos_[static_cast<size_t>(i) * 6 + b] = np;
+        if (np < 0 || np < i) fixedBits |= 1 << b;
+        if (np >= 0)
+          neighbourMasks_[static_cast<size_t>(i) * words_ + (np >> 6)] |= uint64_t{1} << (np & 63);
+      }
+      for (int32_t pattern = 0; pattern < kPatternCount; ++pattern) {
+        if ((pattern & fixedBits) != fixedBits) continue;
+        groupOf_[static_cast<size_t>(i) * kPatternCount + pattern] =
+            static_cast<int32_t>(ranges_.size() / static_cast<size_t>(stoneCount));
+        const PlacementList* lists = p.Candidates(pattern, i);
+        for (int32_t k = 0; k < stoneCount; ++k) {
+          const PlacementList& list = lists[k];
+          ranges_.push_back({static_cast<int32_t>(rowClaims_.size()), list.RowCount});
+          for (int32_t r = 0; r < list.RowCount; ++r) {
+            const int32_t* row = list.Row(r);
+            const size_t maskAt = rowMasks_.size();
+            if (masks) rowMasks_.resize(maskAt + static_cast<size_t>(words_), 0);
+            rowCellStart_.push_back(static_cast<int64_t>(rowCells_.size()));
+            uint8_t claims = 0;
+            for (int32_t j = 0; j < list.RowLength; ++j) {
+              const int32_t pos = posOfCell_[cell + row[j]];
+              rowCells_.push_back(pos);
+              if (masks) rowMasks_[maskAt + (pos >> 6)] |= uint64_t{1} << (pos & 63);
+              if (symMask[pos >> 6] >> (pos & 63) & 1) claims = 1;
+            }
+            rowClaims_.push_back(claims);
+          }
+        }
+      }
+    }
+    typesUpTo_.assign(static_cast<size_t>(stoneCount), 0);
+    int32_t types = 0;
+    for (int32_t k = 0; k < stoneCount; ++k) {
+      types += p.stones[k].copies > 0 ? 1 : 0;
+      typesUpTo_[k] = types;
+    }
+  } catch (const std::bad_alloc&) {
+    return 0;
+  } catch (const std::length_error&) {
+    return 0;
+  }
+  return 1;
+}
+
+std::string SearchModel::FormatRecord(uint64_t number, const PlacementChoice* levels,
+                                      int32_t depth) const {
+  const PuzzleModel& p = puzzle_;
+  // Replay the levels on a copy of the empty grid: each covers the first free cell of the
+  // fill order with its row of the list chosen by that cell's neighbour pattern.
+  std::vector<int32_t> g = p.grid;
+  auto pattern = [&](int32_t cell) {
+    int32_t bits = 0;
+    for (int32_t b = 0; b < 6; ++b)
+      if (g[cell + NeighbourOffset(b, p.xStride, p.yStride, p.zStride)] != 0) bits |= 1 << b;
+    return bits;
+  };
+  int32_t pos = 0;
+  for (int32_t level = 1; level <= depth; ++level) {
+    while (pos < p.cellCount && g[p.cellOrder[pos]] != 0) ++pos;
+    if (pos >= p.cellCount) break;
+    const int32_t cell = p.cellOrder[pos];
+    const PlacementList& list = p.Candidates(pattern(cell), pos)[levels[level - 1].stone];
+    const int32_t* row = list.Row(levels[level - 1].placement);
+    for (int32_t j = 0; j < list.RowLength; ++j) g[cell + row[j]] = level;
+  }
+
+  std::string out;
+  char buf[128];
+  std::snprintf(buf, sizeof buf, "Solution : %" PRIu64 "\r\n", number);
+  out += buf;
+  if (params_.showLegend) {
+    out += "Stone Legend (Presentation=Stone) : ";
+    for (int32_t level = 1; level <= depth; ++level) {
+      std::snprintf(buf, sizeof buf, "%2d=%2d; ", level, levels[level - 1].stone);
+      out += buf;
+    }
+    out += "\r\n";
+  }
+  std::snprintf(buf, sizeof buf, "__BEGINBLOCK[%" PRIu64 "]; __XYZ[%d,%d,%d];\r\n", number, p.xSize,
+                p.ySize, p.zSize);
+  out += buf;
+  for (int32_t y = p.ySize - 1; y >= 0; --y) {
+    for (int32_t z = 0; z < p.zSize; ++z) {
+      for (int32_t x = 0; x < p.xSize; ++x) {
+        const int32_t cell = p.GridIndex(x, y, z);
+        const int32_t v = g[cell];
+        char text[3] = "  ";
+        if (v >= 100) {
+          text[0] = text[1] = '-';
+        } else if (v > 0) {
+          std::snprintf(text, sizeof text, "%2d", v);
+        }
+        const char* decoration = " %s ";
+        for (int32_t k = 0; k < p.symPosCount; ++k) {
+          if (cell == p.symCells[k]) {
+            decoration = k == 0 ? "[%s]" : "(%s)";
+            break;
+          }
+        }
+        std::snprintf(buf, sizeof buf, decoration, text);
+        out += buf;
+      }
+      out += "    ";
+    }
+    out += "\r\n";
+  }
+  out += "__ENDBLOCK;\r\n\r\n";
+  return out;
+}
+
+}  // namespace quaderix

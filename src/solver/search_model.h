@@ -1,0 +1,108 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "config/puzzle_definition.h"
+#include "config/setup_error.h"
+#include "model/puzzle_model.h"
+#include "solver/work_unit.h"
+
+namespace quaderix {
+
+// The candidates of one stone type at one (fill position, neighbour pattern): rows
+// [begin, begin + count) of the model's row arrays, in the placement list's order.
+struct CandidateRange {
+  int32_t begin = 0;
+  int32_t count = 0;
+};
+
+// Everything a search reads and never writes: the puzzle as read once from its file, its
+// placement tables, and the same tables turned into bit masks over fill positions (bit i of
+// a mask is the cell at fill position i). Built once per run by Build and then shared
+// read-only by every worker through a std::shared_ptr<const SearchModel>; no method changes
+// it, so any thread may read it.
+class SearchModel {
+ public:
+  // Reads and checks the puzzle file once and builds all tables. nullptr on refusal, with
+  // *error set. withOutput tells whether the run writes output files (without one,
+  // WriteEveryNSolution is 0).
+  static std::shared_ptr<const SearchModel> Build(const std::string& puzzlePath, bool withOutput,
+                                                  SetupError* error);
+
+  // The number of jobs of the run: one per stone type of the puzzle actually solved.
+  int32_t JobCount() const { return puzzle_.stoneCount; }
+  // Jobs beyond this stone find nothing: a packing whose first stone is higher is a rotated
+  // copy of one that a lower job finds.
+  int32_t LastStartStone() const { return puzzle_.stoneCount - puzzle_.symPosCount; }
+  int32_t WriteEveryNSolution() const { return params_.writeEveryNSolution; }
+  bool ShowLegend() const { return params_.showLegend != 0; }
+  const PuzzleParameters& Parameters() const { return params_; }
+  // The grid, fill order, stones and placement lists as the reading set them up.
+  const PuzzleModel& Puzzle() const { return puzzle_; }
+
+  int32_t CellCount() const { return puzzle_.cellCount; }
+  int32_t StoneCount() const { return puzzle_.stoneCount; }
+  int32_t TotalStones() const { return puzzle_.TotalStones; }
+  int32_t SymPosCount() const { return puzzle_.symPosCount; }
+  // 64-bit words of one mask over the fill positions.
+  int32_t Words() const { return words_; }
+  // Whether rows are stored as masks (blocks of up to kMaxMaskWords * 64 cells).
+  bool HasRowMasks() const { return words_ <= kMaxMaskWords; }
+  static constexpr int32_t kMaxMaskWords = 8;
+
+  // The output record (CR LF line ends, byte for byte what the serial search writes) of
+  // the packing given by its levels 1..depth, numbered `number`.
+  std::string FormatRecord(uint64_t number, const PlacementChoice* levels, int32_t depth) const;
+
+  // --- Tables of the search. ---
+  // Candidate ranges of every stone type for fill position `pos` under neighbour pattern
+  // `pattern` (bit b set: neighbour b is occupied). nullptr for a pattern that cannot occur
+  // at that position while it is the first free cell.
+  const CandidateRange* Candidates(int32_t pos, int32_t pattern) const {
+    const int32_t group = groupOf_[static_cast<size_t>(pos) * kPatternCount + pattern];
+    return group < 0 ? nullptr : ranges_.data() + static_cast<size_t>(group) * puzzle_.stoneCount;
+  }
+  // The fill position of neighbour b (0..5, see NeighbourOffset) of `pos`, or -1 when that
+  // neighbour is a hole or outside the block and so always occupied.
+  int32_t NeighbourPos(int32_t pos, int32_t b) const { return neighbourPos_[pos * 6 + b]; }
+  // The mask of a row: Words() words.
+  const uint64_t* RowMask(int32_t row) const {
+    return rowMasks_.data() + static_cast<size_t>(row) * words_;
+  }
+  // The fill positions of a row's cells, in row order; StoneCubes(stone) of them.
+  const int32_t* RowCells(int32_t row) const { return rowCells_.data() + rowCellStart_[row]; }
+  // 1 when the row covers one of the symmetry positions 1..symPosCount-1.
+  uint8_t RowClaims(int32_t row) const { return rowClaims_[row]; }
+  // The in-block face neighbours of `pos`, as a mask.
+  const uint64_t* NeighbourMask(int32_t pos) const {
+    return neighbourMasks_.data() + static_cast<size_t>(pos) * words_;
+  }
+  // Number of stone types 0..k that have copies: what the first stone k takes from the
+  // stones that can still go to symmetry positions.
+  int32_t TypesWithCopiesUpTo(int32_t k) const { return typesUpTo_[k]; }
+  int32_t Copies(int32_t k) const { return puzzle_.stones[k].copies; }
+  int32_t StoneCubes(int32_t k) const { return puzzle_.stones[k].cubeCount; }
+
+ private:
+  SearchModel() = default;
+  int BuildMasks();
+
+  PuzzleParameters params_;
+  PuzzleModel puzzle_;
+  int32_t words_ = 1;
+  std::vector<int32_t> posOfCell_;        // per grid index: fill position, or -1
+  std::vector<int32_t> neighbourPos_;     // 6 per fill position
+  std::vector<uint64_t> neighbourMasks_;  // words_ per fill position
+  std::vector<int32_t> groupOf_;          // kPatternCount per fill position
+  std::vector<CandidateRange> ranges_;    // stoneCount per group
+  std::vector<uint64_t> rowMasks_;        // words_ per row
+  std::vector<uint8_t> rowClaims_;
+  std::vector<int64_t> rowCellStart_;
+  std::vector<int32_t> rowCells_;
+  std::vector<int32_t> typesUpTo_;
+};
+
+}  // namespace quaderix

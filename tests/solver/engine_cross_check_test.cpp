@@ -1,0 +1,265 @@
+// The search engine against the reference engine: every job's count and output file byte
+// for byte, on hand-made puzzles of every kind and on generated ones; and work units: a job
+// cut at some depth and run unit by unit finds the job's packings in the job's order.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "solver/cross_check_puzzles.h"
+#include "solver/puzzle_solver.h"
+#include "solver/reference_solver.h"
+#include "solver/search_model.h"
+#include "solver/solver_test_util.h"
+
+namespace quaderix::testing {
+namespace {
+
+using Packing = std::vector<PlacementChoice>;
+
+// Collects what a unit reports, in order: packings, and cuts (marked by a leading stone -1).
+class Recorder : public UnitObserver {
+ public:
+  void OnSolution(const PlacementChoice* levels, int32_t depth) override {
+    events.emplace_back(levels, levels + depth);
+  }
+  void OnCut(const PlacementChoice* levels, int32_t depth) override {
+    Packing cut{{-1, 0}};
+    cut.insert(cut.end(), levels, levels + depth);
+    events.push_back(cut);
+  }
+  std::vector<Packing> events;
+};
+
+template <class Solver>
+void RunToEnd(Solver& solver) {
+  for (int64_t steps = 0; !solver.finished && steps < 50'000'000; ++steps) solver.Step();
+  EXPECT_TRUE(solver.finished);
+}
+
+// The packings of one unit in search order (cuts included when cutDepth > 0).
+std::vector<Packing> RunUnit(const std::shared_ptr<const SearchModel>& model, const WorkUnit& unit,
+                             int32_t cutDepth) {
+  Recorder recorder;
+  PuzzleSolver solver(unit.job, unit.job, "", "");
+  EXPECT_EQ(solver.SetupUnit(model, unit, cutDepth, &recorder), 1);
+  RunToEnd(solver);
+  return recorder.events;
+}
+
+// The job's packings gathered from a cut at `cutDepth`: the cut pass's own packings as they
+// come, and each cut replaced by the packings of its unit.
+std::vector<Packing> RunByUnits(const std::shared_ptr<const SearchModel>& model, int32_t job,
+                                int32_t cutDepth) {
+  std::vector<Packing> out;
+  for (const Packing& event : RunUnit(model, {job, {}}, cutDepth)) {
+    if (event.empty() || event[0].stone != -1) {
+      out.push_back(event);
+      continue;
+    }
+    EXPECT_EQ(static_cast<int32_t>(event.size()) - 1, cutDepth);
+    for (const Packing& p : RunUnit(model, {job, Packing(event.begin() + 1, event.end())}, 0))
+      out.push_back(p);
+  }
+  return out;
+}
+
+// Runs every job with both engines, writing every `rate`-th record, and compares the counts
+// and files; then, for a few cut depths, that the units of each job give the job's
+// packings, whose records are again the reference file's. Returns the total count.
+uint64_t CompareEngines(const TempDir& dir, PuzzleDescription puzzle, int rate, bool units) {
+  puzzle.writeEveryNSolution = rate;
+  const std::string path = dir.WriteFile("puzzle.ini", ToIni(puzzle));
+  SetupError error;
+  const std::shared_ptr<const SearchModel> model = SearchModel::Build(path, true, &error);
+  EXPECT_NE(model, nullptr) << error.message;
+  if (!model) return 0;
+  uint64_t total = 0;
+  for (int job = 0; job < puzzle.StoneCount(); ++job) {
+    SCOPED_TRACE("job " + std::to_string(job));
+    const std::string refFile = dir.PathOf("reference.txt");
+    const std::string newFile = dir.PathOf("new.txt");
+    ReferenceSolver reference(job, job, path, refFile);
+    PuzzleSolver solver(job, job, path, newFile);
+    EXPECT_EQ(reference.Setup(job, job, path, refFile), 1) << reference.setupError.message;
+    EXPECT_EQ(solver.Setup(job, job, path, newFile), 1) << solver.setupError.message;
+    RunToEnd(reference);
+    RunToEnd(solver);
+    EXPECT_EQ(solver.SolutionCount(), reference.SolutionCount());
+    const std::string expected = ReadFileBytes(refFile);
+    EXPECT_EQ(ReadFileBytes(newFile), expected);
+    total += solver.SolutionCount();
+    if (!units) continue;
+    const std::vector<Packing> whole = RunUnit(model, {job, {}}, 0);
+    EXPECT_EQ(whole.size(), reference.SolutionCount());
+    std::string records;
+    for (size_t i = 0; i < whole.size(); ++i) {
+      if (i == 0 || (i + 1) % static_cast<size_t>(rate) == 0)
+        records +=
+            model->FormatRecord(i + 1, whole[i].data(), static_cast<int32_t>(whole[i].size()));
+    }
+    EXPECT_EQ(records, expected);
+    for (int32_t cut = 1; cut <= 3; ++cut) {
+      SCOPED_TRACE("cut at " + std::to_string(cut));
+      EXPECT_EQ(RunByUnits(model, job, cut), whole);
+    }
+  }
+  return total;
+}
+
+// More kinds than the shared set: the check from the first level on, seven symmetry
+// positions, blocks over one and over eight mask words, and levels past 100.
+std::vector<NamedPuzzle> EnginePuzzles() {
+  std::vector<NamedPuzzle> out = CrossCheckPuzzles();
+  for (NamedPuzzle& named : out) {
+    if (named.puzzle.firstPreCheckStone) named.puzzle.firstPreCheckStone = 0;
+  }
+  out.push_back(
+      {"SevenCorners",
+       {.xSize = 2,
+        .ySize = 2,
+        .zSize = 2,
+        .stones = {{kMonocube},
+                   {kDomino},
+                   {kMonocube},
+                   {kMonocube},
+                   {kMonocube},
+                   {kMonocube},
+                   {kMonocube}},
+        .symPositions = {
+            {0, 0, 0}, {1, 1, 0}, {1, 0, 1}, {0, 1, 1}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}}}});
+  out.push_back({"TwoWordsPreCheck",
+                 {.xSize = 5,
+                  .ySize = 4,
+                  .zSize = 4,
+                  .stones = {{kTetraL, 1}, {kMonocube, 76}},
+                  .symPositions = {{0, 0, 0}, {4, 3, 0}},
+                  .preCheckLevel = 1,
+                  .firstPreCheckStone = 2,
+                  .lastPreCheckStone = 60}});
+  out.push_back({"NineWords",
+                 {.xSize = 9,
+                  .ySize = 8,
+                  .zSize = 8,
+                  .stones = {{kTriLine, 1}, {kMonocube, 573}},
+                  .symPositions = {{0, 0, 0}, {8, 7, 7}}}});
+  return out;
+}
+
+TEST(EngineCrossCheck, EveryJobAndFileMatchesTheReference) {
+  TempDir dir;
+  for (const NamedPuzzle& named : EnginePuzzles()) {
+    SCOPED_TRACE(named.name);
+    const bool big = named.name == "SomaCube" || named.name == "NineWords";
+    EXPECT_GT(CompareEngines(dir, named.puzzle, big ? 97 : 1, !big), 0u);
+  }
+}
+
+// A random small puzzle: a block of up to 12 cells with holes and random order keys,
+// stones of 1 to 4 cubes with 0 to 3 copies and at most the block's volume in all, often
+// monocubes for the rest,
+// symmetry positions on the first cell and random others, the check on or off.
+PuzzleDescription RandomPuzzle(std::mt19937& rng) {
+  auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  PuzzleDescription p{.xSize = pick(1, 3), .ySize = pick(1, 3), .zSize = pick(1, 2)};
+  std::vector<Coord> cells;
+  for (int x = 0; x < p.xSize; ++x)
+    for (int y = 0; y < p.ySize; ++y)
+      for (int z = 0; z < p.zSize; ++z) {
+        const int key = pick(0, 9) == 0 ? 0 : pick(1, 3);
+        p.SetKey(x, y, z, key);
+        if (key > 0) cells.push_back({x, y, z});
+      }
+  int volume = static_cast<int>(cells.size());
+  const int types = pick(1, 4);
+  for (int t = 0; t < types; ++t) {
+    std::vector<Coord> cubes{{0, 0, 0}};
+    const int size = pick(1, 4);
+    while (static_cast<int>(cubes.size()) < size) {
+      Coord c = cubes[pick(0, static_cast<int>(cubes.size()) - 1)];
+      c[pick(0, 2)] += pick(0, 1) ? 1 : -1;
+      if (std::find(cubes.begin(), cubes.end(), c) == cubes.end()) cubes.push_back(c);
+    }
+    for (int axis = 0; axis < 3; ++axis) {
+      int low = 0;
+      for (const Coord& c : cubes) low = std::min(low, c[axis]);
+      for (Coord& c : cubes) c[axis] -= low;
+    }
+    const int copies = std::min(pick(0, 3), volume / size);
+    volume -= copies * size;
+    p.stones.push_back({cubes, copies});
+  }
+  // Monocubes filling the rest make packings common.
+  if (pick(0, 1)) p.stones.push_back({kMonocube, volume});
+  if (!cells.empty() && pick(0, 2) > 0) {
+    // The first cell of the fill order: the lowest key, the first in scan order among equals.
+    Coord first = cells[0];
+    for (const Coord& c : cells)
+      if (p.KeyOf(c[0], c[1], c[2]) < p.KeyOf(first[0], first[1], first[2])) first = c;
+    p.symPositions.push_back(first);
+    std::shuffle(cells.begin(), cells.end(), rng);
+    const int more = pick(0, 6);
+    for (const Coord& c : cells)
+      if (c != first && static_cast<int>(p.symPositions.size()) <= more)
+        p.symPositions.push_back(c);
+  }
+  if (pick(0, 1)) {
+    p.preCheckLevel = pick(1, 2);
+    p.firstPreCheckStone = pick(0, 2);
+    p.lastPreCheckStone = pick(1, 8);
+  }
+  return p;
+}
+
+TEST(EngineCrossCheck, GeneratedPuzzlesMatchTheReference) {
+  TempDir dir;
+  std::mt19937 rng(20261207);
+  uint64_t total = 0;
+  for (int i = 0; i < 300; ++i) {
+    const PuzzleDescription puzzle = RandomPuzzle(rng);
+    SCOPED_TRACE("puzzle " + std::to_string(i) + ":\n" + ToIni(puzzle));
+    total += CompareEngines(dir, puzzle, 1 + i % 3, i % 10 == 0);
+    if (HasFailure()) break;
+  }
+  EXPECT_GT(total, 300u);  // the generated puzzles must have packings to compare
+}
+
+TEST(EngineUnits, PrefixesOffTheSearchFindNothing) {
+  TempDir dir;
+  const std::string path = dir.WriteFile("puzzle.ini", ToIni(CrossCheckPuzzles()[0].puzzle));
+  const std::shared_ptr<const SearchModel> model = SearchModel::Build(path, false, nullptr);
+  ASSERT_NE(model, nullptr);
+  const Packing valid = RunUnit(model, {0, {}}, 0).at(0);
+  ASSERT_GE(valid.size(), 2u);
+  // A wrong first stone, a row beyond the list, a stone where the search has none left,
+  // a job beyond the stones, and a path longer than a packing.
+  Packing wrongRow = valid;
+  wrongRow[1].placement = 10'000;
+  Packing longer = valid;
+  longer.push_back(valid[1]);
+  const std::vector<WorkUnit> invalid = {
+      {1, {valid[0]}}, {0, wrongRow}, {0, {valid[0], valid[0]}}, {99, {}}, {0, longer}};
+  for (const WorkUnit& unit : invalid) EXPECT_TRUE(RunUnit(model, unit, 0).empty());
+  // The packing itself as a prefix is a unit holding just that packing.
+  EXPECT_EQ(RunUnit(model, {0, valid}, 0), std::vector<Packing>{valid});
+}
+
+TEST(EngineJobs, FirstStoneBeyondThePuzzleFindsNothing) {
+  // 3x2x2 with two L tetracubes and a square: job 0 has packings; a start beyond the
+  // stones used to fall back to stone 0 and search that job again.
+  TempDir dir;
+  const std::string path = dir.WriteFile("puzzle.ini", ToIni(CrossCheckPuzzles()[5].puzzle));
+  for (int32_t start : {2, 3, 15}) {
+    PuzzleSolver solver(start, start, path, "");
+    ASSERT_EQ(solver.Setup(start, start, path, ""), 1);
+    RunToEnd(solver);
+    EXPECT_EQ(solver.SolutionCount(), 0u) << start;
+  }
+}
+
+}  // namespace
+}  // namespace quaderix::testing
