@@ -43,8 +43,9 @@ JobTally CountJobs(const RunSupervisor& run) {
 
 std::string FormatStatusLine(const RunSupervisor& run) {
   const std::string recent = TrimRight(run.lastRateText);
-  std::string line = TrimRight(run.pastTimeText) + " | " + TrimRight(run.solutionsText) +
-                     " solutions | " + TrimRight(run.completeRateText) + "/s, recent " +
+  std::string line = TrimRight(run.pastTimeText) + (run.resumed ? " | resumed" : "") + " | " +
+                     TrimRight(run.solutionsText) + " solutions | " +
+                     TrimRight(run.completeRateText) + "/s, recent " +
                      (recent.empty() ? "-" : recent) + "/s | ";
   if (run.jobs.empty()) return line + "setting up";
   const JobTally tally = CountJobs(run);

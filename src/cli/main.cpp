@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -17,6 +18,7 @@
 #include "cli/cli_output.h"
 #include "cli/puzzle_check.h"
 #include "config/puzzle_definition.h"
+#include "run/checkpoint.h"
 #include "run/run_log.h"
 #include "run/run_supervisor.h"
 #include "run/settings.h"
@@ -40,6 +42,8 @@ void InstallSignalHandlers() {
   action.sa_flags = SA_RESTART;
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
+  // A closed terminal stops the run like Ctrl-C, so that its checkpoint is saved.
+  sigaction(SIGHUP, &action, nullptr);
   // A reader that goes away (quaderix-cli | head) must not kill us in the middle of a
   // worker's write to an output file; a failed write to stdout stops the run instead.
   signal(SIGPIPE, SIG_IGN);
@@ -99,6 +103,12 @@ class StatusDisplay {
   std::string shown_;
 };
 
+// A sentence without its full stop, to stand inside another one.
+std::string Unfinished(std::string sentence) {
+  if (!sentence.empty() && sentence.back() == '.') sentence.pop_back();
+  return sentence;
+}
+
 void Beep() {
   if (isatty(STDERR_FILENO) == 1) {
     (void)!write(STDERR_FILENO, "\a", 1);
@@ -112,6 +122,9 @@ struct RunOptions {
   bool threadsGiven = false;
   std::string outputBase;
   bool outputBaseGiven = false;
+  bool resume = false;
+  bool fresh = false;
+  double checkpointEvery = 30;
 };
 
 int RunPuzzle(const RunOptions& options) {
@@ -160,6 +173,43 @@ int RunPuzzle(const RunOptions& options) {
   QueuedMessageSink sink;
   RunSupervisor run(log, sink, TickCount, Beep, SolverModelBuilder());
   run.ApplySettings(settings);
+
+  // The checkpoint lives beside the output files, or in the current directory, so that
+  // the same command in the same directory finds it again.
+  const RunIdentity identity =
+      ReadRunIdentity(settings.configFileName, settings.outputFileNameBase);
+  const std::string checkpointPath = CheckpointPathFor(identity, settings.configFileName, "");
+  const CheckpointLookup found = LookUpCheckpoint(checkpointPath, identity);
+  if (options.resume) {
+    if (found.state == CheckpointLookup::Refused) {
+      std::fprintf(stderr, "Cannot resume from %s: %s\n", checkpointPath.c_str(),
+                   found.reason.c_str());
+      return kExitSetupFailed;
+    }
+    if (found.state == CheckpointLookup::None) {
+      std::fprintf(stderr, "Note: there is no checkpoint %s; the run starts from the beginning.\n",
+                   checkpointPath.c_str());
+    } else {
+      run.ResumeNext(found.checkpoint);
+    }
+  } else if (found.state != CheckpointLookup::None && !options.fresh) {
+    // Starting afresh would throw away what the interrupted run has done; only the user
+    // may decide that.
+    if (found.state == CheckpointLookup::Matching) {
+      std::fprintf(stderr,
+                   "%s holds an interrupted run of this puzzle; give --resume to continue it, "
+                   "or --fresh to start afresh.\n",
+                   checkpointPath.c_str());
+    } else {
+      std::fprintf(stderr,
+                   "%s holds a checkpoint this run cannot go on from (%s); give --fresh to start "
+                   "afresh and replace it.\n",
+                   checkpointPath.c_str(), Unfinished(found.reason).c_str());
+    }
+    return kExitSetupFailed;
+  }
+  run.checkpointPath = checkpointPath;
+  run.checkpointEveryMs = static_cast<uint32_t>(options.checkpointEvery * 1000);
   auto drain = [&] {
     for (const PuzzleMessage& message : sink.Drain()) run.OnMessage(message);
   };
@@ -172,8 +222,11 @@ int RunPuzzle(const RunOptions& options) {
 
   uint32_t lastTick = TickCount();
   int ticks = 0;
+  // Checkpoints more often than the poll period (for tests of crashes) shorten the poll.
+  const auto poll = std::clamp(std::chrono::milliseconds(run.checkpointEveryMs),
+                               std::chrono::milliseconds(1), kPollPeriod);
   for (;;) {
-    std::this_thread::sleep_for(kPollPeriod);
+    std::this_thread::sleep_for(poll);
     drain();
     if (gInterrupted && run.SettingUp()) {
       // Building the tables cannot be cut short, and nothing has been found or written
@@ -185,7 +238,8 @@ int RunPuzzle(const RunOptions& options) {
       std::_Exit(kExitInterrupted);
     }
     if (gInterrupted) break;
-    if (!run.jobsCreated) break;  // the puzzle could not be set up and the run was stopped
+    if (!run.jobsCreated) break;
+    run.CheckpointIfDue();  // the puzzle could not be set up and the run was stopped
     if (run.runState == RunFinished) {
       // One more tick retires the jobs that finished last, as the window's next tick
       // would, so their Stopped lines and the final totals are shown.
@@ -230,9 +284,10 @@ int RunPuzzle(const RunOptions& options) {
                    static_cast<unsigned long long>(result.outputFailures[i]));
     }
   }
+  const char* how = run.resumed ? (interrupted ? " (resumed, interrupted)" : " (resumed)")
+                                : (interrupted ? " (interrupted)" : "");
   std::fprintf(stdout, "total: %llu solutions in %.1f s%s\n",
-               static_cast<unsigned long long>(total), result.elapsed * 0.001,
-               interrupted ? " (interrupted)" : "");
+               static_cast<unsigned long long>(total), result.elapsed * 0.001, how);
   std::fflush(stdout);
   return interrupted ? kExitInterrupted : kExitOk;
 }
@@ -259,7 +314,20 @@ int main(int argc, char** argv) {
                                     "(overrides OutputFileNameBase; empty: no files)");
   auto* check = app.add_option("--check", checkPath,
                                "describe the puzzle file, or name the key that is wrong");
-  check->excludes(puzzle)->excludes(threads)->excludes(outputBase);
+  auto* resume = app.add_flag("--resume", options.resume,
+                              "continue the interrupted run of this puzzle from its checkpoint");
+  auto* fresh = app.add_flag("--fresh", options.fresh,
+                             "start afresh, replacing the checkpoint of an interrupted run");
+  auto* every = app.add_option("--checkpoint-every", options.checkpointEvery,
+                               "seconds between two checkpoints (default 30)")
+                    ->check(CLI::Range(0.0, 1e6));
+  resume->excludes(fresh);
+  check->excludes(puzzle)
+      ->excludes(threads)
+      ->excludes(outputBase)
+      ->excludes(resume)
+      ->excludes(fresh)
+      ->excludes(every);
   app.set_version_flag("--version", std::string("quaderix-cli ") + QUADERIX_VERSION);
   try {
     app.parse(argc, argv);

@@ -56,6 +56,41 @@ void RunSupervisor::SetConfigFileName(const std::string& path) {
   configFileName = path;
 }
 
+void RunSupervisor::ResumeNext(Checkpoint checkpoint) {
+  resumeNext_ = std::make_unique<Checkpoint>(std::move(checkpoint));
+}
+
+void RunSupervisor::CheckpointIfDue() {
+  if (!jobsCreated || runState != RunRunning || checkpointPath.empty()) return;
+  if (clock_() - lastCheckpoint_ >= checkpointEveryMs) WriteCheckpoint();
+}
+
+void RunSupervisor::WriteCheckpoint() {
+  if (!pool_ || checkpointPath.empty()) return;
+  lastCheckpoint_ = clock_();
+  Checkpoint cp;
+  if (!pool_->TakeCheckpoint(&cp)) return;
+  cp.puzzleFingerprint = identity_.puzzleFingerprint;
+  cp.puzzleSize = identity_.puzzleSize;
+  cp.outputBase = identity_.outputBase;
+  cp.writeEveryNSolution = identity_.writeEveryNSolution;
+  cp.elapsedMs = ElapsedTime(clock_());
+  std::string error;
+  if (WriteFileAtomically(checkpointPath, SerializeCheckpoint(cp), &error)) {
+    checkpointError_.clear();
+  } else if (error != checkpointError_) {
+    checkpointError_ = error;
+    log_.AppendLog("==> The checkpoint could not be saved: %s", error.c_str());
+  }
+}
+
+void RunSupervisor::RemoveCheckpoint() {
+  if (checkpointPath.empty()) return;
+  std::remove(checkpointPath.c_str());
+  // A write cut off by a crash may have left its new file behind.
+  std::remove((checkpointPath + ".new").c_str());
+}
+
 void RunSupervisor::OnStart() {
   const uint32_t t0 = clock_();
   sampleCount = 0;
@@ -91,6 +126,21 @@ void RunSupervisor::OnStart() {
   options.workers = maxThreads;
   options.outputFileNameBase = outputFileNameBase;
   pool_ = std::make_unique<WorkPool>(sink_, builder_, configFileName, options);
+  // The puzzle's bytes as they are now are what the run's checkpoints vouch for.
+  identity_ = ReadRunIdentity(configFileName, outputFileNameBase);
+  uint32_t spent = 0;
+  resumed = resumeNext_ != nullptr;
+  if (resumed) {
+    spent = static_cast<uint32_t>(resumeNext_->elapsedMs);
+    uint64_t counted = 0;
+    for (const JobCheckpoint& job : resumeNext_->jobs) counted += job.FinishedSolutions();
+    log_.AppendLog("Resuming the interrupted run: %llu solutions in %.1f sec already counted",
+                   static_cast<unsigned long long>(counted), spent * 0.001);
+    pool_->ResumeFrom(std::move(*resumeNext_));
+    resumeNext_.reset();
+  } else {
+    RemoveCheckpoint();
+  }
   jobs.clear();
   jobCount = 0;
   runningThreads = 0;
@@ -103,7 +153,8 @@ void RunSupervisor::OnStart() {
   jobsCreated = 1;
   const uint32_t t1 = clock_();
   periodStart = t1;
-  accumulatedTime = t1 - t0;
+  accumulatedTime = t1 - t0 + spent;
+  lastCheckpoint_ = t1;
   log_.AppendLog("Timeto initialize %.1f sec", (t1 - t0) * 0.001);
   log_.AppendLog("Reading the puzzle and building the placement tables");
   runState = RunRunning;
@@ -116,6 +167,7 @@ void RunSupervisor::OnPause() {
   pool_->Pause(kCommandTimeout);
   accumulatedTime += clock_() - periodStart;
   runState = RunPaused;
+  WriteCheckpoint();
 }
 
 void RunSupervisor::OnContinue() {
@@ -137,6 +189,12 @@ void RunSupervisor::OnStop() {
     return;
   }
   pool_->Stop();
+  // What the stop left is saved; a run that ended complete needs nothing to go on from.
+  if (pool_->Snapshot().allComplete) {
+    RemoveCheckpoint();
+  } else {
+    WriteCheckpoint();
+  }
   DestroyPool();
   runState = RunNone;
   periodStart = 0;
@@ -293,6 +351,7 @@ bool RunSupervisor::OnStatusTick() {
       lastRateText = dS > 0 && dT > 0 ? Format("%.1f    ", dS * 1000.0 / dT) : "0    ";
     }
     UpdateProgress(snapshot, e);
+    CheckpointIfDue();
   }
   ++refreshCount_;
   return refreshCount_ % 3 == 0;
@@ -316,6 +375,7 @@ void RunSupervisor::OnThreadNotify(uintptr_t wParam, uintptr_t /*lParam*/) {
   if (runState == RunRunning) accumulatedTime += now - periodStart;
   runState = RunFinished;
   periodStart = now;
+  RemoveCheckpoint();
 }
 
 void RunSupervisor::OnMessage(const PuzzleMessage& message) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "run/checkpoint.h"
 #include "run/run_log.h"
 #include "run/settings.h"
 #include "run/work_pool.h"
@@ -76,6 +77,13 @@ class RunSupervisor {
   // Load Config: the next Start reads this file.
   void SetConfigFileName(const std::string& path);
 
+  // The next Start goes on from `checkpoint` (found matching by the front end) instead
+  // of beginning afresh; its elapsed time goes on from the time already spent.
+  void ResumeNext(Checkpoint checkpoint);
+  // Writes the checkpoint when `checkpointEveryMs` have passed since the last one; the
+  // front end calls it often (the status tick does too). Pause and Stop write one anyway.
+  void CheckpointIfDue();
+
   // Run time in ms at tick `now`, by runState: the value the time text shows.
   uint32_t ElapsedTime(uint32_t now) const;
   // True while the pool's first worker reads the puzzle and builds the tables.
@@ -112,6 +120,12 @@ class RunSupervisor {
   std::string commandLineConfig;
   PoolOptions poolOptions;  // workers and output base are set by Start
 
+  // Where the run keeps its checkpoint; empty keeps none. A fresh Start removes the old
+  // one, a run that finished completely removes its own.
+  std::string checkpointPath;
+  uint32_t checkpointEveryMs = 30000;
+  bool resumed = false;  // the run in hand went on from a checkpoint
+
   // Set when the run could not be set up, with the reason in one sentence.
   int32_t failedJob = -1;
   std::string failedJobReason;
@@ -120,6 +134,9 @@ class RunSupervisor {
 
  private:
   void DestroyPool();
+  // Saves what the pool has finished and recorded; nothing before its model is built.
+  void WriteCheckpoint();
+  void RemoveCheckpoint();
   void UpdateProgress(const PoolSnapshot& snapshot, uint32_t elapsed);
 
   RunLog& log_;
@@ -130,6 +147,10 @@ class RunSupervisor {
   std::unique_ptr<WorkPool> pool_;
   int32_t busyWorkers_ = 0;
   bool endLogged_ = false;
+  std::unique_ptr<Checkpoint> resumeNext_;
+  RunIdentity identity_;
+  uint32_t lastCheckpoint_ = 0;
+  std::string checkpointError_;  // the last failure, logged once
   uint64_t refreshCount_ = 0;
 };
 

@@ -135,6 +135,38 @@ bool WorkPool::Start() {
   return true;
 }
 
+void WorkPool::ResumeFrom(Checkpoint checkpoint) {
+  resume_ = std::make_unique<Checkpoint>(std::move(checkpoint));
+}
+
+bool WorkPool::TakeCheckpoint(Checkpoint* checkpoint) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (phase_ != PoolSnapshot::Ready) return false;
+  checkpoint->jobs.assign(jobs_.size(), JobCheckpoint{});
+  for (size_t j = 0; j < jobs_.size(); ++j) {
+    const Job& job = jobs_[j];
+    JobCheckpoint& out = checkpoint->jobs[j];
+    out.cut = job.cut;
+    out.probedSize = job.probedSize;
+    // A job that writes records vouches only for the units whose records stand in the
+    // file; one that writes none for every unit it has finished.
+    const bool records = everyN_ > 0 && !job.outputPath.empty();
+    out.committedLength = records ? job.committedLength : 0;
+    out.units.resize(job.items.size());
+    for (size_t i = 0; i < job.items.size(); ++i) {
+      const Item& item = job.items[i];
+      UnitCheckpoint& unit = out.units[i];
+      unit.prefix = item.prefix;
+      unit.packing = item.packing;
+      unit.share = item.share;
+      const bool finished = item.done && (!records || i < job.committedItems);
+      unit.solutions = finished ? static_cast<int64_t>(item.count) : -1;
+      unit.nodes = finished ? item.nodes : 0;
+    }
+  }
+  return true;
+}
+
 int WorkPool::Pause(uint32_t timeoutMs) {
   std::unique_lock<std::mutex> lock(mutex_);
   if (command_ == StopCommand) return 1;
@@ -261,33 +293,107 @@ bool WorkPool::BuildModel() {
   }
   building_.store(false);
   std::vector<Job> jobs;
+  std::string refusal;
   if (model) {
     jobs.resize(static_cast<size_t>(std::max(0, model->JobCount())));
-    // Each run starts fresh files, made before any worker can write to them.
-    for (size_t j = 0; j < jobs.size(); ++j) {
+    for (size_t j = 0; j < jobs.size(); ++j)
       jobs[j].outputPath = OutputFileName(options_.outputFileNameBase, static_cast<int32_t>(j));
-      if (model->WriteEveryNSolution() > 0 && !jobs[j].outputPath.empty()) {
-        std::FILE* f = std::fopen(jobs[j].outputPath.c_str(), "wb");
-        if (f == nullptr || std::fclose(f) != 0) jobs[j].outputFailures = 1;
+    if (resume_) {
+      if (!RestoreJobs(*model, jobs, &refusal)) model = nullptr;
+    } else {
+      // Each run starts fresh files, made before any worker can write to them.
+      for (Job& job : jobs) {
+        if (model->WriteEveryNSolution() <= 0 || job.outputPath.empty()) continue;
+        std::FILE* f = std::fopen(job.outputPath.c_str(), "wb");
+        if (f == nullptr || std::fclose(f) != 0) job.outputFailures = 1;
       }
     }
   }
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::unique_lock<std::mutex> lock(mutex_);
     setupSeconds_ = SecondsSince(t0);
     if (!model) {
       phase_ = PoolSnapshot::Failed;
-      error_ = error.message.empty() ? "its set-up failed" : error.message;
+      error_ = !refusal.empty()        ? refusal
+               : error.message.empty() ? "its set-up failed"
+                                       : error.message;
     } else {
       model_ = model;
       everyN_ = model->WriteEveryNSolution();
       jobs_ = std::move(jobs);
       phase_ = PoolSnapshot::Ready;
+      for (Job& job : jobs_) {
+        if (job.cut) ++cutsDone_;
+      }
+      changed_.notify_all();
+      // A resumed job's packings found while it was cut, after its last recorded unit,
+      // are numbered and written again now.
+      for (size_t j = 0; j < jobs_.size(); ++j) {
+        if (!jobs_[j].cut) continue;
+        NumberInOrder(jobs_[j], false);
+        WriteRecords(lock, static_cast<int32_t>(j));
+      }
       NoteJobsComplete();
     }
   }
   changed_.notify_all();
   return model != nullptr;
+}
+
+bool WorkPool::RestoreJobs(const RunModel& model, std::vector<Job>& jobs, std::string* error) {
+  const Checkpoint& cp = *resume_;
+  if (cp.jobs.size() != jobs.size()) {
+    *error = "the checkpoint lists " + std::to_string(cp.jobs.size()) + " jobs, the puzzle has " +
+             std::to_string(jobs.size()) + ".";
+    return false;
+  }
+  const bool records = model.WriteEveryNSolution() > 0 && !options_.outputFileNameBase.empty();
+  if (records) {
+    std::vector<std::string> paths;
+    for (const Job& job : jobs) paths.push_back(job.outputPath);
+    if (!CutOutputFilesBack(cp, paths, error)) return false;
+  }
+  for (size_t j = 0; j < jobs.size(); ++j) {
+    Job& job = jobs[j];
+    const JobCheckpoint& from = cp.jobs[j];
+    job.probedSize = from.probedSize;
+    job.committedLength = job.fileLength = records ? from.committedLength : 0;
+    if (!from.cut) continue;  // cut afresh: none of its units was recorded
+    job.cut = true;
+    job.leftShare = 0;
+    for (const UnitCheckpoint& unit : from.units) {
+      Item item;
+      item.prefix = unit.prefix;
+      item.share = unit.share;
+      item.packing = unit.packing;
+      if (unit.packing) {
+        // Found while cutting: one solution, whose record is written again unless it
+        // already stands in the file.
+        item.done = item.taken = true;
+        item.count = 1;
+        if (records && unit.solutions < 0)
+          item.kept.Add(1, unit.prefix.data(), static_cast<int32_t>(unit.prefix.size()));
+      } else {
+        ++unitCount_;
+        if (unit.solutions >= 0) {
+          item.done = item.taken = true;
+          item.count = static_cast<uint64_t>(unit.solutions);
+          item.nodes = unit.nodes;
+          job.doneNodes += static_cast<double>(unit.nodes);
+          job.doneShare += unit.share;
+          ++unitsDone_;
+        } else {
+          job.leftShare += unit.share;
+        }
+      }
+      if (item.done) job.solutions += item.count;
+      if (item.taken) job.started = true;
+      job.items.push_back(std::move(item));
+    }
+    while (job.nextItem < job.items.size() && job.items[job.nextItem].done) ++job.nextItem;
+    if (job.nextItem >= job.items.size()) job.started = true;
+  }
+  return true;
 }
 
 bool WorkPool::TakeTask(std::unique_lock<std::mutex>& lock, Task* task) {
@@ -298,6 +404,7 @@ bool WorkPool::TakeTask(std::unique_lock<std::mutex>& lock, Task* task) {
       continue;
     }
     // Every job is cut first: cutting is cheap, and the estimate of the run needs all.
+    while (nextCut_ < static_cast<int32_t>(jobs_.size()) && jobs_[nextCut_].cut) ++nextCut_;
     if (nextCut_ < static_cast<int32_t>(jobs_.size())) {
       *task = {nextCut_, true, 0};
       ++nextCut_;
@@ -368,6 +475,7 @@ void WorkPool::CutJob(UnitSearch& search, int32_t jobIndex) {
         Item item;
         item.packing = item.done = item.taken = true;
         item.count = 1;
+        item.prefix = event.levels;
         if (keep) item.kept.Add(1, event.levels.data(), static_cast<int32_t>(event.levels.size()));
         items.push_back(std::move(item));
       } else {
@@ -514,9 +622,10 @@ void WorkPool::NumberInOrder(Job& job, bool takePartial) {
       const uint64_t number = base + item.kept.local[k];
       if (!item.baseKnown && !SelectedForOutput(number, everyN_)) continue;
       const uint32_t begin = k == 0 ? 0 : item.kept.ends[k - 1];
-      job.pending.emplace_back(
-          number, std::vector<PlacementChoice>(item.kept.levels.begin() + begin,
-                                               item.kept.levels.begin() + item.kept.ends[k]));
+      job.pending.push_back(
+          {number, job.frontier,
+           std::vector<PlacementChoice>(item.kept.levels.begin() + begin,
+                                        item.kept.levels.begin() + item.kept.ends[k])});
     }
     job.numbered += item.count;
     item.kept.Clear();
@@ -532,22 +641,44 @@ void WorkPool::NumberInOrder(Job& job, bool takePartial) {
 
 void WorkPool::WriteRecords(std::unique_lock<std::mutex>& lock, int32_t jobIndex) {
   Job& job = jobs_[jobIndex];
-  if (job.writing || job.pending.empty()) return;
+  if (job.writing) return;
   job.writing = true;
   const std::shared_ptr<const RunModel> model = model_;
   const std::string path = job.outputPath;
-  while (!job.pending.empty()) {
-    std::vector<std::pair<uint64_t, std::vector<PlacementChoice>>> batch;
+  for (;;) {
+    // The items numbered so far that are finished: once the records taken now are written,
+    // every record of theirs stands in the file. (A unit stopped part-way is numbered on
+    // Stop but never finished, and its records are never committed.)
+    size_t through = job.committedItems;
+    while (through < job.frontier && job.items[through].done) ++through;
+    if (job.pending.empty()) {
+      if (!job.commitBroken) job.committedItems = through;
+      break;
+    }
+    std::vector<Record> batch;
     batch.swap(job.pending);
+    uint64_t length = job.fileLength;
+    uint64_t committed = job.committedLength;
     lock.unlock();
     uint64_t failures = 0;
-    for (const auto& [number, levels] : batch) {
+    for (const Record& r : batch) {
       const std::string record =
-          model->FormatRecord(number, levels.data(), static_cast<int32_t>(levels.size()));
-      if (!AppendRecord(path, record)) ++failures;
+          model->FormatRecord(r.number, r.levels.data(), static_cast<int32_t>(r.levels.size()));
+      if (!AppendRecord(path, record)) {
+        ++failures;
+        continue;
+      }
+      length += record.size();
+      if (failures == 0 && r.item < through) committed = length;
     }
     lock.lock();
     job.outputFailures += failures;
+    job.fileLength = length;
+    if (failures > 0) job.commitBroken = true;
+    if (!job.commitBroken) {
+      job.committedItems = through;
+      job.committedLength = committed;
+    }
   }
   job.writing = false;
 }

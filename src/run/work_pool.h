@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "run/checkpoint.h"
 #include "run/unit_engine.h"
 #include "threads/message_sink.h"
 
@@ -72,6 +73,16 @@ class WorkPool {
   WorkPool(const WorkPool&) = delete;
   WorkPool& operator=(const WorkPool&) = delete;
 
+  // Before Start: the run goes on from `checkpoint` instead of beginning afresh. Its jobs'
+  // units are taken as they stand instead of being cut again, finished units are counted
+  // and skipped, and the output files are cut back to their committed lengths (refused,
+  // changing nothing, when one is shorter). A job the checkpoint lists as uncut is cut.
+  void ResumeFrom(Checkpoint checkpoint);
+  // What is finished and recorded, taken under the lock from a running, paused or stopped
+  // pool: per job its units, the counts of finished units whose records all stand in the
+  // file, and the file length those records make. Fills only the jobs; false while the
+  // model is not built (then nothing of the run may be saved yet).
+  bool TakeCheckpoint(Checkpoint* checkpoint) const;
   // Begins the workers; the first builds the model while the owner's thread goes on.
   // Returns false when no thread could be begun.
   bool Start();
@@ -101,9 +112,9 @@ class WorkPool {
     void Clear();
   };
   struct Item {
-    std::vector<PlacementChoice> prefix;
-    double share = 0;      // estimated part of its job
-    bool packing = false;  // a packing found while cutting: one solution, no search
+    std::vector<PlacementChoice> prefix;  // a packing's whole choices for a packing item
+    double share = 0;                     // estimated part of its job
+    bool packing = false;                 // a packing found while cutting: one solution, no search
     bool taken = false;
     bool done = false;
     bool partial = false;    // stopped part-way
@@ -111,6 +122,11 @@ class WorkPool {
     uint64_t count = 0;
     uint64_t nodes = 0;
     Kept kept;
+  };
+  struct Record {
+    uint64_t number = 0;
+    size_t item = 0;  // the item whose packing it is
+    std::vector<PlacementChoice> levels;
   };
   struct Job {
     std::string outputPath;
@@ -128,8 +144,15 @@ class WorkPool {
     // The job's size as random descents estimate it, before any unit is measured.
     double probedSize = 0;
     // Records numbered but not written, and whether a worker is writing them now.
-    std::vector<std::pair<uint64_t, std::vector<PlacementChoice>>> pending;
+    std::vector<Record> pending;
     bool writing = false;
+    // The items before committedItems are done and all their records stand in the file,
+    // which is then committedLength bytes long; fileLength counts every byte appended. A
+    // write that failed freezes the commitment: a resume must write those records again.
+    size_t committedItems = 0;
+    uint64_t committedLength = 0;
+    uint64_t fileLength = 0;
+    bool commitBroken = false;
   };
   struct Task {
     int32_t job = -1;
@@ -139,6 +162,8 @@ class WorkPool {
 
   void WorkerMain(int32_t index);
   bool BuildModel();
+  // Fills `jobs` from the checkpoint being resumed; false with the reason in `error`.
+  bool RestoreJobs(const RunModel& model, std::vector<Job>& jobs, std::string* error);
   bool TakeTask(std::unique_lock<std::mutex>& lock, Task* task);
   void CutJob(UnitSearch& search, int32_t job);
   // Knuth's estimate of the job's tree size from random descents, one level at a time.
@@ -159,6 +184,7 @@ class WorkPool {
   ModelBuilder builder_;
   std::string puzzlePath_;
   PoolOptions options_;
+  std::unique_ptr<Checkpoint> resume_;
 
   mutable std::mutex mutex_;
   std::condition_variable changed_;
