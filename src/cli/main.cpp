@@ -147,6 +147,41 @@ int RunPuzzle(const RunOptions& options) {
   Settings settings = LoadSettings(programDir + "/MainConfig.ini", options.puzzle, programDir);
   if (options.threadsGiven) settings.maxThreads = options.threads;
   if (options.outputBaseGiven) settings.outputFileNameBase = options.outputBase;
+  // The checkpoint lives beside the output files, or in the current directory, so that
+  // the same command in the same directory finds it again.
+  const RunIdentity identity =
+      ReadRunIdentity(settings.configFileName, settings.outputFileNameBase);
+  const std::string checkpointPath = CheckpointPathFor(identity, settings.configFileName, "");
+  const CheckpointLookup found = LookUpCheckpoint(checkpointPath, identity);
+  const Checkpoint* resumeFrom = nullptr;
+  if (options.resume) {
+    if (found.state == CheckpointLookup::Refused) {
+      std::fprintf(stderr, "Cannot resume from %s: %s\n", checkpointPath.c_str(),
+                   found.reason.c_str());
+      return kExitSetupFailed;
+    }
+    if (found.state == CheckpointLookup::None) {
+      std::fprintf(stderr, "Note: there is no checkpoint %s; the run starts from the beginning.\n",
+                   checkpointPath.c_str());
+    } else {
+      resumeFrom = &found.checkpoint;
+    }
+  } else if (found.state != CheckpointLookup::None && !options.fresh) {
+    // Starting afresh would throw away what the interrupted run has done; only the user
+    // may decide that.
+    if (found.state == CheckpointLookup::Matching) {
+      std::fprintf(stderr,
+                   "%s holds an interrupted run of this puzzle; give --resume to continue it, "
+                   "or --fresh to start afresh.\n",
+                   checkpointPath.c_str());
+    } else {
+      std::fprintf(stderr,
+                   "%s holds a checkpoint this run cannot go on from (%s); give --fresh to start "
+                   "afresh and replace it.\n",
+                   checkpointPath.c_str(), Unfinished(found.reason).c_str());
+    }
+    return kExitSetupFailed;
+  }
   AppendStartupLines(log, settings);
   if (settings.maxThreads < 1) {
     std::fprintf(stderr,
@@ -174,40 +209,7 @@ int RunPuzzle(const RunOptions& options) {
   RunSupervisor run(log, sink, TickCount, Beep, SolverModelBuilder());
   run.ApplySettings(settings);
 
-  // The checkpoint lives beside the output files, or in the current directory, so that
-  // the same command in the same directory finds it again.
-  const RunIdentity identity =
-      ReadRunIdentity(settings.configFileName, settings.outputFileNameBase);
-  const std::string checkpointPath = CheckpointPathFor(identity, settings.configFileName, "");
-  const CheckpointLookup found = LookUpCheckpoint(checkpointPath, identity);
-  if (options.resume) {
-    if (found.state == CheckpointLookup::Refused) {
-      std::fprintf(stderr, "Cannot resume from %s: %s\n", checkpointPath.c_str(),
-                   found.reason.c_str());
-      return kExitSetupFailed;
-    }
-    if (found.state == CheckpointLookup::None) {
-      std::fprintf(stderr, "Note: there is no checkpoint %s; the run starts from the beginning.\n",
-                   checkpointPath.c_str());
-    } else {
-      run.ResumeNext(found.checkpoint);
-    }
-  } else if (found.state != CheckpointLookup::None && !options.fresh) {
-    // Starting afresh would throw away what the interrupted run has done; only the user
-    // may decide that.
-    if (found.state == CheckpointLookup::Matching) {
-      std::fprintf(stderr,
-                   "%s holds an interrupted run of this puzzle; give --resume to continue it, "
-                   "or --fresh to start afresh.\n",
-                   checkpointPath.c_str());
-    } else {
-      std::fprintf(stderr,
-                   "%s holds a checkpoint this run cannot go on from (%s); give --fresh to start "
-                   "afresh and replace it.\n",
-                   checkpointPath.c_str(), Unfinished(found.reason).c_str());
-    }
-    return kExitSetupFailed;
-  }
+  if (resumeFrom != nullptr) run.ResumeNext(*resumeFrom);
   run.checkpointPath = checkpointPath;
   run.checkpointEveryMs = static_cast<uint32_t>(options.checkpointEvery * 1000);
   auto drain = [&] {
