@@ -106,6 +106,23 @@ bool AskYesNo(QWidget* parent, const QString& question) {
   return box.exec() == QMessageBox::Yes;
 }
 
+// One message box in the window's style: continue the interrupted run, start afresh, or
+// leave it.
+int AskAboutCheckpoint(QWidget* parent, const QString& text, bool canContinue) {
+  QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8(kApplicationName), text,
+                  QMessageBox::NoButton, parent);
+  QPushButton* continueRun =
+      canContinue ? box.addButton(QStringLiteral("Continue"), QMessageBox::AcceptRole) : nullptr;
+  QPushButton* afresh = box.addButton(QStringLiteral("Start afresh"), QMessageBox::DestructiveRole);
+  QPushButton* cancel = box.addButton(QMessageBox::Cancel);
+  box.setDefaultButton(continueRun != nullptr ? continueRun : cancel);
+  box.setEscapeButton(cancel);
+  box.exec();
+  if (continueRun != nullptr && box.clickedButton() == continueRun) return MainWindow::kContinueRun;
+  if (box.clickedButton() == afresh) return MainWindow::kStartAfresh;
+  return MainWindow::kStartNothing;
+}
+
 }  // namespace
 
 MainWindow::MainWindow(std::string commandLineConfig, Hooks hooks)
@@ -132,6 +149,11 @@ MainWindow::MainWindow(std::string commandLineConfig, Hooks hooks)
   if (!hooks_.showMessage) {
     hooks_.showMessage = [this](const QString& text) {
       QMessageBox::warning(this, QString::fromUtf8(kApplicationName), text);
+    };
+  }
+  if (!hooks_.askAboutCheckpoint) {
+    hooks_.askAboutCheckpoint = [this](const QString& text, bool canContinue) {
+      return AskAboutCheckpoint(this, text, canContinue);
     };
   }
   if (!hooks_.confirmForcedQuit) {
@@ -304,6 +326,34 @@ void MainWindow::OnStart() {
                            .arg(supervisor_.maxThreads));
     return;
   }
+  // The checkpoint lives beside the output files (in the program's directory, the
+  // current one), or is named after the puzzle when the run writes none.
+  const RunIdentity identity =
+      ReadRunIdentity(supervisor_.configFileName, supervisor_.outputFileNameBase);
+  const std::string path = CheckpointPathFor(identity, supervisor_.configFileName, "");
+  const CheckpointLookup found = LookUpCheckpoint(path, identity);
+  if (found.state == CheckpointLookup::Matching) {
+    uint64_t solutions = 0;
+    for (const JobCheckpoint& job : found.checkpoint.jobs) solutions += job.FinishedSolutions();
+    const QString text =
+        QStringLiteral(
+            "An interrupted run of this puzzle was found in %1: %2 solutions in %3 sec. "
+            "Continue it, or start afresh?")
+            .arg(QString::fromStdString(path))
+            .arg(static_cast<qulonglong>(solutions))
+            .arg(found.checkpoint.elapsedMs * 0.001, 0, 'f', 1);
+    const int answer = hooks_.askAboutCheckpoint(text, true);
+    if (answer == kStartNothing) return;
+    if (answer == kContinueRun) supervisor_.ResumeNext(found.checkpoint);
+  } else if (found.state == CheckpointLookup::Refused) {
+    const QString text =
+        QStringLiteral(
+            "The checkpoint %1 cannot be continued: %2 Start afresh and "
+            "replace it?")
+            .arg(QString::fromStdString(path), QString::fromStdString(found.reason));
+    if (hooks_.askAboutCheckpoint(text, false) != kStartAfresh) return;
+  }
+  supervisor_.checkpointPath = path;
   supervisor_.OnStart();
 }
 

@@ -45,9 +45,17 @@ class MainWindow : public QDialog {
     std::function<void()> beep;
     // A message the user must acknowledge (a refused setting).
     std::function<void(const QString& text)> showMessage;
+    // Start found the checkpoint of an interrupted run: returns kContinueRun,
+    // kStartAfresh or kStartNothing. Without `canContinue` the text says why the run
+    // cannot be continued, and only starting afresh or nothing is offered.
+    std::function<int(const QString& text, bool canContinue)> askAboutCheckpoint;
     // Builds the run's model; empty means the real search.
     ModelBuilder modelBuilder;
   };
+
+  static constexpr int kContinueRun = 0;
+  static constexpr int kStartAfresh = 1;
+  static constexpr int kStartNothing = 2;
 
   // `commandLineConfig` is the puzzle file named on the command line, or "".
   explicit MainWindow(std::string commandLineConfig, Hooks hooks = Hooks());

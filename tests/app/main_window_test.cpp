@@ -85,6 +85,8 @@ struct Harness {
   int questions = 0;
   std::vector<std::string> messages;
   std::string nextChoice;
+  std::vector<std::string> checkpointQuestions;
+  int checkpointAnswer = MainWindow::kStartAfresh;
   std::unique_ptr<MainWindow> window;
 
   explicit Harness(std::string commandLineConfig = "", bool realFileDialog = false,
@@ -94,6 +96,10 @@ struct Harness {
     hooks.showMessage = [this](const QString& text) { messages.push_back(text.toStdString()); };
     hooks.modelBuilder = std::move(builder);
     hooks.confirmForcedQuit = [this](const QString&) { return ++questions > 0; };
+    hooks.askAboutCheckpoint = [this](const QString& text, bool) {
+      checkpointQuestions.push_back(text.toStdString());
+      return checkpointAnswer;
+    };
     if (!realFileDialog) hooks.chooseConfigFile = [this](const std::string&) { return nextChoice; };
     window = std::make_unique<MainWindow>(std::move(commandLineConfig), std::move(hooks));
     window->show();
@@ -102,6 +108,12 @@ struct Harness {
   ~Harness() {
     if (window->supervisor().jobsCreated) window->supervisor().StopSequence();
     DrainEvents();
+    // A stopped run leaves its checkpoint in the program's directory.
+    const std::string checkpoint = window->supervisor().checkpointPath;
+    if (!checkpoint.empty()) {
+      std::filesystem::remove(checkpoint);
+      std::filesystem::remove(checkpoint + ".new");
+    }
   }
 
   MainWindow& w() { return *window; }
@@ -311,6 +323,35 @@ TEST(MainWindowRun, StopDuringRunPausesFirstAndEndsOnTheSecondPress) {
   // The log keeps what the stopped run found.
   EXPECT_TRUE(h.LogHas("==> Run stopped: "));
   EXPECT_EQ(h.Enabled(), (Names{"startButton", "quitButton", "loadConfigButton"}));
+}
+
+TEST(MainWindowRun, StartAsksWhetherToContinueAStoppedRun) {
+  Harness h("", false, SlowTrees());
+  h.StartEndlessRun();
+  h.run().StopSequence();
+  ASSERT_TRUE(std::filesystem::exists(h.run().checkpointPath));
+  EXPECT_TRUE(h.checkpointQuestions.empty());
+  struct Case {
+    int answer;
+    bool starts;
+    size_t resumes;  // "Resuming" lines in the log so far
+  } cases[] = {{MainWindow::kStartNothing, false, 0},
+               {MainWindow::kContinueRun, true, 1},
+               {MainWindow::kStartAfresh, true, 1}};
+  for (const Case& c : cases) {
+    h.checkpointAnswer = c.answer;
+    h.w().UpdateControls();
+    h.Click("startButton");
+    EXPECT_EQ(h.run().jobsCreated, c.starts ? 1 : 0);
+    EXPECT_EQ(testing::Occurrences(h.w().log().text(), "Resuming the interrupted run"), c.resumes);
+    if (c.starts) {
+      ASSERT_TRUE(WaitUntil([&] { return h.run().BusyWorkers() == 2; }, [&] { h.Tick(); }));
+      h.run().StopSequence();
+    }
+  }
+  EXPECT_EQ(h.checkpointQuestions.size(), 3u);
+  EXPECT_NE(h.checkpointQuestions[0].find("An interrupted run of this puzzle was found in "),
+            std::string::npos);
 }
 
 TEST(MainWindowRun, MaxThreadsBelowOneIsRefusedWithAMessage) {

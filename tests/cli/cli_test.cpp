@@ -150,7 +150,8 @@ TEST(CommandLine, InterruptStopsEveryJobAndKeepsTheFilesWhole) {
   dir.WriteFile("bin/puzzles/endless.ini", testing::EndlessPuzzle());
   for (int sig : {SIGINT, SIGTERM}) {
     SCOPED_TRACE(sig);
-    const Outcome run = RunCli({}, work, sig, program.string());
+    // The first stop leaves a checkpoint that the next run must be told to replace.
+    const Outcome run = RunCli({"--fresh"}, work, sig, program.string());
     EXPECT_EQ(run.exitCode, 130) << run.err;
     EXPECT_TRUE(
         run.HasLine("Active configuration file = " + (bin / "puzzles/endless.ini").string()))
@@ -172,6 +173,7 @@ TEST(CommandLine, InterruptStopsEveryJobAndKeepsTheFilesWhole) {
     EXPECT_LE(written, 1 + static_cast<size_t>(count) / 1000);
     EXPECT_EQ(Occurrences(records, "__ENDBLOCK;\r\n\r\n"), written);
     EXPECT_TRUE(records.ends_with("__ENDBLOCK;\r\n\r\n"));
+    EXPECT_TRUE(fs::exists(work / "run.checkpoint"));
   }
 }
 
