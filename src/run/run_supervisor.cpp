@@ -289,18 +289,22 @@ bool RunSupervisor::OnStatusTick() {
       log_.AppendLog("Set-up done in %.1f sec", snapshot.setupSeconds);
       log_.AppendLog("Number of Threads = %d", static_cast<int>(jobCount));
     }
+    // The log shows the jobs in their order: a job is started (and retired) in the log
+    // only after every lower one, even when a small job got there first.
     uint64_t sum = 0;
+    bool lowerStarted = true;
+    bool lowerRetired = true;
     for (size_t i = 0; i < jobs.size(); ++i) {
       JobRow& row = jobs[i];
       const JobProgress& job = snapshot.jobs[i];
       if (!row.retired) row.lastSolutionCount = job.solutions;
-      if (!row.started && job.started) {
+      if (!row.started && job.started && lowerStarted) {
         row.started = 1;
         ++runningThreads;
         log_.AppendLog("==> Thread(%d) Started ==> %d Threads Running", static_cast<int>(i),
                        static_cast<int>(runningThreads));
       }
-      if (row.started && !row.retired && job.complete) {
+      if (row.started && !row.retired && job.complete && lowerRetired) {
         row.retired = 1;
         --runningThreads;
         log_.AppendLog("==> Thread(%d) Stopped ==> %d Threads Running", static_cast<int>(i),
@@ -314,6 +318,8 @@ bool RunSupervisor::OnStatusTick() {
         }
       }
       sum += row.lastSolutionCount;
+      lowerStarted = row.started != 0;
+      lowerRetired = row.retired != 0;
     }
     busyWorkers_ = snapshot.busyWorkers;
 

@@ -226,7 +226,7 @@ PoolSnapshot WorkPool::Snapshot() const {
   s.allComplete = allComplete_;
   s.unitsDone = unitsDone_;
   s.unitCount = unitCount_;
-  s.allCut = cutsDone_ == static_cast<int32_t>(jobs_.size());
+  s.allCut = phase_ == PoolSnapshot::Ready && cutsDone_ == static_cast<int32_t>(jobs_.size());
   s.jobs.reserve(jobs_.size());
   // A job's size is its measured nodes over the share of it they cover; a job not yet
   // measured is taken to be as big as the measured ones on average.

@@ -123,6 +123,30 @@ TEST(RunSupervision, JobLinesInJobOrderAndTheLastTickClosesTheRun) {
   EXPECT_EQ(h.run.lastRun.solutions.size(), 3u);
 }
 
+TEST(RunSupervision, AnEmptyJobWaitsForTheLowerJobsInTheLog) {
+  auto model = std::make_shared<TreeModel>(3, 12, 1);
+  model->emptyJob = 2;  // complete as soon as it is cut
+  model->stepDelayUs = 200;
+  Harness h(model, 1);
+  h.run.OnStart();
+  // Cut first, then job 0's units: job 2 is complete before job 1 has started.
+  for (PoolSnapshot s; !s.allCut || s.jobs.empty() || !s.jobs[0].started;
+       s = h.run.pool()->Snapshot())
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  h.run.OnStatusTick();
+  Lines lines = h.NewLines();
+  EXPECT_EQ(lines.back(), "==> Thread(0) Started ==> 1 Threads Running");
+  model->stepDelayUs = 0;
+  h.WaitUntilComplete();
+  h.Drain();
+  h.run.OnStatusTick();
+  lines = h.NewLines();
+  ASSERT_EQ(lines.size(), 9u);
+  EXPECT_EQ(lines[2], "==> Thread(1) Started ==> 1 Threads Running");
+  EXPECT_EQ(lines[5], "==> Thread(2) Started ==> 1 Threads Running");
+  EXPECT_EQ(lines[7], "ThreadStat: Elapsed Time=0sec, Solutions Found=0");
+}
+
 TEST(RunSupervision, TimeTextShowsRoundedSecondsWithoutCarrying) {
   struct Case {
     uint32_t start;

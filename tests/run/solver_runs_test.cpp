@@ -100,9 +100,8 @@ TEST(SolverRuns, APuzzleFileRewrittenDuringARunChangesNothing) {
   const std::vector<uint64_t> counts = SerialCounts(puzzle, "", 7);
   testing::PuzzleDescription other = testing::SomaCube();
   other.symPositions.resize(1);
-  const PoolSnapshot s = RunPool(puzzle, {.workers = 2}, [&] {
-    dir.WriteFile("soma.ini", testing::ToIni(other));
-  });
+  const PoolSnapshot s =
+      RunPool(puzzle, {.workers = 2}, [&] { dir.WriteFile("soma.ini", testing::ToIni(other)); });
   ASSERT_EQ(s.jobs.size(), 7u);
   for (int32_t j = 0; j < 7; ++j) EXPECT_EQ(s.jobs[j].solutions, counts[j]) << j;
 }

@@ -39,7 +39,7 @@ class TreeModel : public RunModel {
   // Children of the node at `path` below job `job`: from 1 to 3 near the top, so that
   // every job is big enough to cut, then 0 to 4.
   int32_t Degree(int32_t job, const std::vector<PlacementChoice>& path) const {
-    if (job < 0 || job >= jobs_) return 0;
+    if (job < 0 || job >= jobs_ || job == emptyJob) return 0;
     const uint32_t h = Hash(job, path);
     return path.size() < 3 ? 1 + static_cast<int32_t>(h % 3) : static_cast<int32_t>(h % 5);
   }
@@ -51,6 +51,8 @@ class TreeModel : public RunModel {
   // The serial search of one job: its count and its output file's bytes.
   std::pair<uint64_t, std::string> SerialRecords(int32_t job) const;
 
+  // A job whose tree is empty, as a job beyond the symmetry positions' bound is.
+  int32_t emptyJob = -1;
   // Steps of one slice of a search.
   int32_t sliceSteps = 64;
   // Made slow, a search lets a test act while units run; every step counts here.
