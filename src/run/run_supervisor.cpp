@@ -93,6 +93,8 @@ void RunSupervisor::RemoveCheckpoint() {
 
 void RunSupervisor::OnStart() {
   const uint32_t t0 = clock_();
+  // A resume is meant for this Start alone, whether or not the run can begin.
+  const std::unique_ptr<Checkpoint> resumeFrom = std::move(resumeNext_);
   sampleCount = 0;
   sampleIndex = 0;
   runState = RunNone;
@@ -102,6 +104,7 @@ void RunSupervisor::OnStart() {
   progress = 0;
   progressKnown = false;
   progressText = "estimating";
+  resumed = false;
   if (jobsCreated) {
     log_.AppendLog("Error on init Threads");
     return;
@@ -129,15 +132,14 @@ void RunSupervisor::OnStart() {
   // The puzzle's bytes as they are now are what the run's checkpoints vouch for.
   identity_ = ReadRunIdentity(configFileName, outputFileNameBase);
   uint32_t spent = 0;
-  resumed = resumeNext_ != nullptr;
+  resumed = resumeFrom != nullptr;
   if (resumed) {
-    spent = static_cast<uint32_t>(resumeNext_->elapsedMs);
+    spent = static_cast<uint32_t>(resumeFrom->elapsedMs);
     uint64_t counted = 0;
-    for (const JobCheckpoint& job : resumeNext_->jobs) counted += job.FinishedSolutions();
+    for (const JobCheckpoint& job : resumeFrom->jobs) counted += job.FinishedSolutions();
     log_.AppendLog("Resuming the interrupted run: %llu solutions in %.1f sec already counted",
                    static_cast<unsigned long long>(counted), spent * 0.001);
-    pool_->ResumeFrom(std::move(*resumeNext_));
-    resumeNext_.reset();
+    pool_->ResumeFrom(std::move(*resumeFrom));
   } else {
     RemoveCheckpoint();
   }
