@@ -85,6 +85,12 @@ TEST(IniReader, ReadsEveryValueKindWithAnyLineEnd) {
       EXPECT_EQ(list.values(), expected) << key;
     }
   }
+  // A UTF-8 byte-order mark before the first section header is not part of its name.
+  int32_t value = 0;
+  EXPECT_EQ(IniReader(dir.WriteFile("bom.ini", "\xEF\xBB\xBF[BlockInfo]\nXSize=3\n"))
+                .ReadInt("BlockInfo", "XSize", value),
+            1);
+  EXPECT_EQ(value, 3);
 }
 
 TEST(IniReader, EmptyPathOrMissingFileReadsNothing) {
