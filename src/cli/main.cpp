@@ -261,7 +261,8 @@ int RunPuzzle(const RunOptions& options) {
     }
   }
   std::string notWritten;
-  if (unwritten > 0) notWritten = ", " + std::to_string(unwritten) + " records not written";
+  if (unwritten > 0)
+    notWritten = ", " + std::to_string(unwritten) + " writes to the output files failed";
   std::fprintf(stdout, "total: %llu solutions in %.1f s%s%s\n", total, result.elapsed * 0.001,
                notWritten.c_str(), interrupted ? " (interrupted)" : "");
   std::fflush(stdout);

@@ -90,11 +90,12 @@ Outcome RunCli(const std::vector<std::string>& args, const fs::path& cwd, int si
 TEST(CommandLine, SolvesSmallPuzzlesToTheSearchEnginesCounts) {
   TempDir dir;
   dir.WriteFile("line.ini", testing::LinePuzzle());
-  Outcome run = RunCli({"line.ini", "--threads", "2", "--output-base", "sol"}, dir.path());
+  // --threads 3: neither the built MainConfig.ini nor the job count says 3.
+  Outcome run = RunCli({"line.ini", "--threads", "3", "--output-base", "sol"}, dir.path());
   EXPECT_EQ(run.exitCode, 0) << run.err;
   // The log as the window shows it, one line each without the prompt.
   EXPECT_TRUE(
-      run.out.starts_with("Maximum number of active threads = 2\n"
+      run.out.starts_with("Maximum number of active threads = 3\n"
                           "Output file name base = sol\n"
                           "Active configuration file = line.ini\n"
                           "Number of Threads = 2\n"))
@@ -145,7 +146,7 @@ TEST(CommandLine, InterruptStopsEveryJobAndKeepsTheFilesWhole) {
                 "[Global Parameter]\r\nMaxThreads=2\r\nOutputFileNameBase=run\r\n"
                 "ConfigFileName=puzzles/endless.ini\r\n");
   dir.WriteFile("bin/puzzles/endless.ini", testing::EndlessPuzzle());
-  for (int sig : {SIGINT, SIGTERM}) {
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
     SCOPED_TRACE(sig);
     const Outcome run = RunCli({}, work, sig, program.string());
     EXPECT_EQ(run.exitCode, 130) << run.err;
@@ -196,7 +197,27 @@ TEST(CommandLine, CheckDescribesAPuzzleOrNamesTheBrokenKey) {
         "  type 5 (Stone_05): 4 cubes, 1 copy, 96 placements",
         "  type 6 (Stone_06): 4 cubes, 1 copy, 64 placements", "Symmetry positions: 4",
         "  SymPos0: 0,0,0 (first cell of the fill order)",
+        "Symmetry positions: exact, every count is 1/4 of all packings (4 of the block's "
+        "rotations carry SymPos0 onto them, one for each)",
         "Jobs: 7, of which 4 search (jobs 4..6 have nothing to search)"}},
+      // The widest stones span 3 cells, so a frame of 2 is wide enough and 1 is not.
+      {"EdgeZone=3", "EdgeZone=2", 0, {"Block: 3*3*3, EdgeZone 2, 27 cells, 0 holes"}},
+      // A comment behind a value is part of it: read, but warned about.
+      {"StoneOrder=0,1,2,3,4,5,6",
+       "StoneOrder=0,1,2,3,4,5,6 ; the search order",
+       0,
+       {"Warning: in puzzle.ini, [StoneInfo] StoneOrder=0,1,2,3,4,5,6 ; the search order "
+        "carries a comment; a value is everything after the equals sign, so put comments on "
+        "lines of their own."}},
+      // Seven corners cannot be exact; the four of the half turns are proposed.
+      {"SymPos3=2,2,0\n",
+       "SymPos3=2,2,0\nSymPos4=2,2,2\nSymPos5=0,0,2\nSymPos6=2,0,0\n",
+       0,
+       {"Warning: these symmetry positions can lose packings or count some twice, because no 7 "
+        "of the block's rotations carry SymPos0 onto exactly these positions, one rotation for "
+        "each; exact would be SymetryPosCount=4 with SymPos0=0,0,0 SymPos1=0,2,2 SymPos2=2,0,2 "
+        "SymPos3=2,2,0."}},
+      {"StoneCount=7", "StoneCount=0", 65, {"StoneCount is 0 but must be at least 1"}},
       // A required key missing: the built-in puzzle, and which key.
       {"EdgeZone=3\n",
        "",
@@ -214,7 +235,10 @@ TEST(CommandLine, CheckDescribesAPuzzleOrNamesTheBrokenKey) {
        "SymPos0=1,0,0",
        65,
        {"SymPos0 (1,0,0) is not the first cell of the fill order"}},
-      {"EdgeZone=3", "EdgeZone=1", 65, {"EdgeZone 1 is narrower than stone Stone_01's extent 2"}},
+      {"EdgeZone=3",
+       "EdgeZone=1",
+       65,
+       {"EdgeZone is 1 but Stone_01 spans 3 cells along one axis, so EdgeZone must be at least 2"}},
       {"SymetryPosCount=4",
        "SymetryPosCount=8",
        65,
@@ -225,6 +249,10 @@ TEST(CommandLine, CheckDescribesAPuzzleOrNamesTheBrokenKey) {
     std::string text = testing::SomaCube();
     const size_t at = text.find(c.find);
     ASSERT_NE(at, std::string::npos);
+    if (std::string(c.find) == "SymPos3=2,2,0\n") {
+      const size_t count = text.find("SymetryPosCount=4");
+      text.replace(count, 17, "SymetryPosCount=7");
+    }
     dir.WriteFile("puzzle.ini", text.replace(at, std::string(c.find).size(), c.replace));
     const Outcome run = RunCli({"--check", "puzzle.ini"}, dir.path());
     EXPECT_EQ(run.exitCode, c.exitCode) << run.err;
@@ -233,29 +261,71 @@ TEST(CommandLine, CheckDescribesAPuzzleOrNamesTheBrokenKey) {
       EXPECT_EQ(run.out, "");
     }
     for (const std::string& line : c.exitCode == 0 ? c.lines : std::vector<std::string>{}) {
-      EXPECT_TRUE(run.HasLine(line)) << line << "\n" << run.out;
+      const bool warning = line.starts_with("Warning: ");
+      EXPECT_EQ(
+          ("\n" + (warning ? run.err : run.out)).find("\n" + line + "\n") == std::string::npos,
+          false)
+          << line << "\n"
+          << run.out << run.err;
+      if (!warning) {
+        EXPECT_EQ(run.err.find("Warning: "), std::string::npos) << run.err;
+      }
     }
   }
 }
 
 TEST(CommandLine, ExitCodes) {
   TempDir dir;
-  dir.WriteFile("soma.ini", testing::SomaCube());
+  const std::string soma = testing::SomaCube();
+  dir.WriteFile("soma.ini", soma);
   dir.WriteFile("broken.ini", testing::MissingRowPuzzle());
-  dir.WriteFile("negative.ini", "[StoneInfo]\nStoneCount=-1\n");
   dir.WriteFile("line.ini", testing::LinePuzzle());
+  dir.WriteFile("empty.ini", "");
+  fs::create_directory(dir.path() / "folder.ini");
+  dir.WriteFile("nostones.ini",
+                std::string(soma).replace(soma.find("StoneCount=7"), 12, "StoneCount=0"));
+  // Every job would have nothing to search, so no job ever reads the missing rows.
+  dir.WriteFile("norows.ini",
+                "[BlockInfo]\nXSize=2\nYSize=1\nZSize=1\nEdgeZone=1\n[StoneInfo]\n"
+                "StoneCount=1\nStoneOrder=0\nStone_00=1,1,0,0,0\n[SymetryInfo]\n"
+                "SymetryPosCount=2\nEnhancedSymetryCheck=0\n");
+  // Refused before 10000 stone types' tables are made.
+  dir.WriteFile("manystones.ini",
+                std::string(soma).replace(soma.find("StoneCount=7"), 12, "StoneCount=10000"));
+  // A million cells and a 32-cube L without symmetry: some 100 GB of placement rows.
+  std::string bigL = "Stone_00=1,32";
+  for (int x = 0; x < 31; ++x) bigL += "," + std::to_string(x) + ",0,0";
+  bigL += ",0,1,0";
+  dir.WriteFile("huge.ini",
+                "[BlockInfo]\nXSize=100\nYSize=100\nZSize=100\nEdgeZone=30\n[StoneInfo]\n"
+                "StoneCount=1\nStoneOrder=0\n" +
+                    bigL + "\n[SymetryInfo]\nSymetryPosCount=0\nEnhancedSymetryCheck=0\n");
   struct Case {
     std::vector<std::string> args;
     int exitCode;
     const char* text;  // in what it printed, stdout or stderr
   };
   const Case cases[] = {
-      // A job whose set-up fails ends the run; so does a job table that cannot be made.
-      {{"broken.ini"}, 65, "==> Error on starting Thread(0)\n"},
-      {{"broken.ini"}, 65, "missing row YZLine_01_00"},
-      {{"negative.ini"}, 65, "Error on init Threads\n"},
-      // Output files that cannot be written: the run still counts and says so.
-      {{"line.ini", "--output-base", "missing/sol"}, 0, "writes to its output file failed"},
+      // The run refuses what --check refuses, with the same sentence, before any job.
+      {{"broken.ini"}, 65, "The puzzle file broken.ini is refused: missing row YZLine_01_00.\n"},
+      {{"nostones.ini"}, 65, "refused: StoneCount is 0 but must be at least 1.\n"},
+      {{"norows.ini"}, 65, "refused: missing row YZLine_00_00.\n"},
+      {{"--check", "norows.ini"}, 65, "refused: missing row YZLine_00_00.\n"},
+      {{"manystones.ini"}, 65, "refused: StoneOrder has 7 values but StoneCount is 10000.\n"},
+      {{"huge.ini"}, 65, "refused: its tables would need about "},
+      {{"--check", "huge.ini"}, 65, " MB of memory are available.\n"},
+      // A named file that cannot be read is no reason to solve the built-in puzzle.
+      {{"missing.ini"}, 66, "The puzzle file missing.ini cannot be read: it does not exist.\n"},
+      {{"--check", "missing.ini"}, 66, "cannot be read: it does not exist.\n"},
+      {{"folder.ini"}, 66, "The puzzle file folder.ini cannot be read: it is a directory.\n"},
+      {{"--check", "empty.ini"}, 66, "The puzzle file empty.ini cannot be read: it is empty.\n"},
+      {{"empty.ini"}, 66, "cannot be read: it is empty.\n"},
+      // Output files that cannot be written (two creations, three records): the run still
+      // counts and says so.
+      {{"line.ini", "--output-base", "missing/sol"}, 74, "total: 3 solutions in "},
+      {{"line.ini", "--output-base", "missing/sol"},
+       74,
+       " s, 5 writes to the output files failed\n"},
       // Usage errors.
       {{"--threads", "0"}, 64, "--threads"},
       {{"--bogus"}, 64, "--bogus"},
@@ -265,7 +335,7 @@ TEST(CommandLine, ExitCodes) {
       {{"--version"}, 0, "quaderix-cli 1."},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.args.front());
+    SCOPED_TRACE(c.args.front() + " " + c.text);
     const Outcome run = RunCli(c.args, dir.path());
     EXPECT_EQ(run.exitCode, c.exitCode);
     EXPECT_NE((run.out + run.err).find(c.text), std::string::npos) << run.out << run.err;
