@@ -274,6 +274,40 @@ TEST(CommandLine, CheckDescribesAPuzzleOrNamesTheBrokenKey) {
   }
 }
 
+// The text of the first fenced block after `heading` in README.md, without its fences.
+std::string ReadmeBlock(const std::string& heading) {
+  const std::string readme = ReadAll(QUADERIX_README_PATH);
+  const size_t section = readme.find(heading);
+  const size_t open = readme.find("```", section);
+  const size_t from = readme.find('\n', open) + 1;
+  if (section == std::string::npos || open == std::string::npos) return "";
+  return readme.substr(from, readme.find("```", from) - from);
+}
+
+TEST(CommandLine, ReadmeExamplesWorkAsWritten) {
+  // The settings example next to a copy of the program, the puzzle example beside it.
+  TempDir dir;
+  const fs::path program = dir.path() / "quaderix-cli";
+  fs::copy_file(QUADERIX_CLI_PATH, program);
+  dir.WriteFile("MainConfig.ini", ReadmeBlock("## Settings: `MainConfig.ini`"));
+  dir.WriteFile("puzzle.ini", ReadmeBlock("## Writing a puzzle file"));
+  const Outcome run = RunCli({}, dir.path(), 0, program.string());
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.err, "");
+  EXPECT_TRUE(
+      run.out.starts_with("Maximum number of active threads = 2\n"
+                          "Output file name base = solution\n"
+                          "Active configuration file = " +
+                          (dir.path() / "puzzle.ini").string() + "\n"))
+      << run.out;
+  EXPECT_EQ(run.Total(), "total: 4 solutions in # s\n");
+  // The sample record shown is the first one the puzzle writes.
+  std::string shown;
+  for (char c : ReadmeBlock("## Where the output goes"))
+    shown += c == '\n' ? std::string("\r\n") : std::string(1, c);
+  EXPECT_TRUE(ReadAll(dir.PathOf("solution_00.txt")).starts_with(shown + "\r\n")) << shown;
+}
+
 TEST(CommandLine, ExitCodes) {
   TempDir dir;
   const std::string soma = testing::SomaCube();
