@@ -38,13 +38,20 @@ int64_t EstimateSetupBytes(const PuzzleParameters& p, const std::vector<StoneDef
   int64_t bytes = Mul(g.gridSize, sizeof(int32_t) + 1);  // grid and the symmetry mask
   bytes = Add(bytes, Mul(volume, 3 * sizeof(int32_t)));  // fill order and its sort keys
   bytes = Add(bytes, Mul(Mul(Mul(volume, p.stoneCount), kPatternCount), sizeof(PlacementList)));
-  int64_t rowBytesPerCell = 0;
+  // An orientation whose bounding box spans e cells along an axis fits in S - e + 1
+  // places along it; each of its n anchors gives one row of n offsets for some cell.
+  const int64_t size[3] = {p.xSize, p.ySize, p.zSize};
+  int64_t rowBytes = 0;
   for (const StoneDefinition& stone : stones) {
     const int64_t n = stone.cubeCount;
-    rowBytesPerCell =
-        Add(rowBytesPerCell, Mul(DistinctOrientations(stone) * n, n * int64_t{sizeof(int32_t)}));
+    for (const std::array<int64_t, 3>& span : OrientationSpans(stone)) {
+      int64_t places = 1;
+      for (int32_t i = 0; i < 3; ++i)
+        places = Mul(places, std::max<int64_t>(0, size[i] - span[i] + 1));
+      rowBytes = Add(rowBytes, Mul(places, n * n * int64_t{sizeof(int32_t)}));
+    }
   }
-  return Add(bytes, Mul(volume, rowBytesPerCell));
+  return Add(bytes, rowBytes);
 }
 
 int64_t AvailableMemoryBytes() {

@@ -27,11 +27,11 @@ struct SetupPlan {
 
 // The bytes one job's set-up allocates, estimated from the sizes alone: the grid, the
 // fill order, the list headers of the 64 neighbour patterns for every cell and stone type,
-// and the unfiltered placement rows counted as if every cell lay in open space (distinct
-// orientations times cubes, each row one offset per cube). The 63 filtered copies of the
-// rows are left out, so a real set-up needs this much or more. This is the one place that
-// knows the tables' sizes: a set-up that changes its tables changes this function.
-// Saturates at INT64_MAX instead of overflowing.
+// and the rows of the unfiltered lists, one row of n offsets for each anchor of each
+// orientation of a stone at each place where it fits into the box (holes ignored). The 63
+// filtered copies of the rows are left out, so a block without holes needs this much or
+// more. This is the one place that knows the tables' sizes: a set-up that changes its
+// tables changes this function. Saturates at INT64_MAX instead of overflowing.
 int64_t EstimateSetupBytes(const PuzzleParameters& p, const std::vector<StoneDefinition>& stones);
 
 // Memory the system can still hand out now (MemAvailable of /proc/meminfo, else the free

@@ -141,21 +141,29 @@ std::string PositionsText(const std::vector<CellCoord>& cells) {
 
 }  // namespace
 
-int64_t DistinctOrientations(const StoneDefinition& stone) {
+std::vector<std::array<int64_t, 3>> OrientationSpans(const StoneDefinition& stone) {
   std::set<std::vector<CellCoord>> shapes;
+  std::vector<std::array<int64_t, 3>> spans;
   for (const Matrix& m : Rotations()) {
     std::vector<CellCoord> cells;
     for (int32_t j = 0; j < stone.cubeCount; ++j)
       cells.push_back(Apply(m, {stone.cubes[j].x, stone.cubes[j].y, stone.cubes[j].z}));
-    if (cells.empty()) return 1;
-    CellCoord low = *std::min_element(cells.begin(), cells.end());
-    for (const CellCoord& c : cells)
-      low = {std::min(low[0], c[0]), std::min(low[1], c[1]), std::min(low[2], c[2])};
+    if (cells.empty()) return spans;
+    CellCoord low = cells[0], high = cells[0];
+    for (const CellCoord& c : cells) {
+      for (int32_t i = 0; i < 3; ++i) {
+        low[i] = std::min(low[i], c[i]);
+        high[i] = std::max(high[i], c[i]);
+      }
+    }
     for (CellCoord& c : cells) c = {c[0] - low[0], c[1] - low[1], c[2] - low[2]};
     std::sort(cells.begin(), cells.end());
-    shapes.insert(cells);
+    if (shapes.insert(cells).second) {
+      spans.push_back({int64_t{high[0]} - low[0] + 1, int64_t{high[1]} - low[1] + 1,
+                       int64_t{high[2]} - low[2] + 1});
+    }
   }
-  return static_cast<int64_t>(shapes.size());
+  return spans;
 }
 
 SymmetryAnalysis AnalyseSymmetry(const SymmetryInput& in) {

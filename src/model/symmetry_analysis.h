@@ -53,8 +53,8 @@ SymmetryInput SymmetryInputOf(const PuzzleModel& model);
 // when the puzzle is refused (the set-up says why) or has no positions.
 std::vector<std::string> SymmetrySentences(const std::string& path);
 
-// How many different orientations the 24 rotations give the stone (1 for a cube, 3 for a
-// bar, 24 for a shape without symmetry).
-int64_t DistinctOrientations(const StoneDefinition& stone);
+// The bounding box (cells along x, y, z) of each different orientation that the 24
+// rotations give the stone: 1 for a cube, 3 for a bar, 24 for a shape without symmetry.
+std::vector<std::array<int64_t, 3>> OrientationSpans(const StoneDefinition& stone);
 
 }  // namespace quaderix
