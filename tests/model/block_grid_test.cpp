@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "model/puzzle_model.h"
-#include "reference_geometry.h"
 #include "solver/puzzle_solver.h"
+#include "support/rotations.h"
 #include "support/temp_files.h"
 
 namespace quaderix {
