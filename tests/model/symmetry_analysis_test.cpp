@@ -58,6 +58,12 @@ TEST(SymmetryAnalysis, ExactPositionsDivideTheCountByTheirNumber) {
                                     {testing::kTetraSquare},
                                     {{{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {1, 1, 1}}}},
                          .symPositions = {{0, 0, 0}, {2, 0, 1}}};
+  // One marked domino and three plain ones fill a 2x2x2 cube.
+  PuzzleDescription dominoes{.xSize = 2,
+                             .ySize = 2,
+                             .zSize = 2,
+                             .stones = {{testing::kDomino}, {testing::kDomino, 3}},
+                             .symPositions = {{0, 0, 0}, {1, 1, 0}}};
   struct Case {
     const char* name;
     PuzzleDescription puzzle;
@@ -79,6 +85,8 @@ TEST(SymmetryAnalysis, ExactPositionsDivideTheCountByTheirNumber) {
       {"Soma, a corner twice", testing::SomaPuzzle(), {{0, 0, 0}, {2, 2, 2}, {2, 2, 2}}, 24, false},
       // One type with nine copies: every job is cut away.
       {"nine bars", bars, {}, 24, false},
+      // A half turn carries one corner onto the other, but two plain dominoes can lie there.
+      {"dominoes", dominoes, {}, 24, false},
       {"slab", slab, {}, 8, false},
       {"slab, its half turns' corners", slab, {{0, 0, 0}, {2, 1, 1}}, 8, true},
   };
