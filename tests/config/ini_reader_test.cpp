@@ -93,23 +93,6 @@ TEST(IniReader, ReadsEveryValueKindWithAnyLineEnd) {
   EXPECT_EQ(value, 3);
 }
 
-TEST(IniReader, EmptyPathOrMissingFileReadsNothing) {
-  TempDir dir;
-  for (const std::string& path : {std::string(), dir.PathOf("absent.ini")}) {
-    IniReader ini(path);
-    int32_t value = 11;
-    std::string text = "keep";
-    IntArray list;
-    list.push_back(1);
-    EXPECT_EQ(ini.ReadInt("S", "A", value) + ini.ReadString("S", "A", text) +
-                  ini.ReadIntList("S", "A", list),
-              0);
-    EXPECT_EQ(value, 11);
-    EXPECT_EQ(text, "keep");
-    EXPECT_EQ(list.values(), std::vector<int32_t>{1});
-  }
-}
-
 TEST(IniReader, LongValuesAreCutTo1023Characters) {
   TempDir dir;
   std::string longText;
