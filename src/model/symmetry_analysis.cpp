@@ -59,6 +59,26 @@ int32_t Compose(int32_t a, int32_t b) {
   return table[a][b];
 }
 
+using Coord64 = std::array<int64_t, 3>;
+
+// The stone's cubes relative to its first one, in 64 bits: a file may place a stone at
+// coordinates near the 32-bit limits, where turning them would overflow.
+std::vector<Coord64> RelativeCubes(const StoneDefinition& stone) {
+  std::vector<Coord64> cubes;
+  for (int32_t j = 0; j < stone.cubeCount; ++j) {
+    const Cube& c = stone.cubes[j];
+    const Cube& o = stone.cubes[0];
+    cubes.push_back({int64_t{c.x} - o.x, int64_t{c.y} - o.y, int64_t{c.z} - o.z});
+  }
+  return cubes;
+}
+
+Coord64 Apply64(const Matrix& m, const Coord64& v) {
+  Coord64 r{};
+  for (int32_t i = 0; i < 3; ++i) r[i] = m[i][0] * v[0] + m[i][1] * v[1] + m[i][2] * v[2];
+  return r;
+}
+
 std::string CoordText(const CellCoord& c) {
   return std::to_string(c[0]) + "," + std::to_string(c[1]) + "," + std::to_string(c[2]);
 }
@@ -68,7 +88,8 @@ class Block {
  public:
   explicit Block(const SymmetryInput& in) : in_(in), size_{in.xSize, in.ySize, in.zSize} {}
 
-  bool IsCell(const CellCoord& c) const {
+  bool IsCell(const CellCoord& c) const { return IsCell(Coord64{c[0], c[1], c[2]}); }
+  bool IsCell(const Coord64& c) const {
     for (int32_t i = 0; i < 3; ++i)
       if (c[i] < 0 || c[i] >= size_[i]) return false;
     return in_.isCell[(static_cast<size_t>(c[0]) * size_[1] + c[1]) * size_[2] + c[2]] != 0;
@@ -100,19 +121,20 @@ class Block {
   // The first stone that some rotation and shift lays on puzzle cells covering two of
   // `cells`, or nullptr.
   const StoneDefinition* CoversTwo(const std::vector<CellCoord>& cells) const {
-    const std::set<CellCoord> targets(cells.begin(), cells.end());
+    std::set<Coord64> targets;
+    for (const CellCoord& c : cells) targets.insert({c[0], c[1], c[2]});
     for (const StoneDefinition& stone : in_.stones) {
+      const std::vector<Coord64> cubes = RelativeCubes(stone);
       for (const Matrix& m : Rotations()) {
-        std::vector<CellCoord> turned;
-        for (int32_t j = 0; j < stone.cubeCount; ++j)
-          turned.push_back(Apply(m, {stone.cubes[j].x, stone.cubes[j].y, stone.cubes[j].z}));
-        for (const CellCoord& anchor : turned) {
-          for (const CellCoord& target : cells) {
+        std::vector<Coord64> turned;
+        for (const Coord64& c : cubes) turned.push_back(Apply64(m, c));
+        for (const Coord64& anchor : turned) {
+          for (const Coord64& target : targets) {
             int32_t covered = 0;
             bool fits = true;
-            for (const CellCoord& t : turned) {
-              const CellCoord c{t[0] - anchor[0] + target[0], t[1] - anchor[1] + target[1],
-                                t[2] - anchor[2] + target[2]};
+            for (const Coord64& t : turned) {
+              const Coord64 c{t[0] - anchor[0] + target[0], t[1] - anchor[1] + target[1],
+                              t[2] - anchor[2] + target[2]};
               if (!IsCell(c)) {
                 fits = false;
                 break;
@@ -142,26 +164,24 @@ std::string PositionsText(const std::vector<CellCoord>& cells) {
 }  // namespace
 
 std::vector<std::array<int64_t, 3>> OrientationSpans(const StoneDefinition& stone) {
-  std::set<std::vector<CellCoord>> shapes;
+  std::set<std::vector<Coord64>> shapes;
   std::vector<std::array<int64_t, 3>> spans;
+  const std::vector<Coord64> cubes = RelativeCubes(stone);
+  if (cubes.empty()) return spans;
   for (const Matrix& m : Rotations()) {
-    std::vector<CellCoord> cells;
-    for (int32_t j = 0; j < stone.cubeCount; ++j)
-      cells.push_back(Apply(m, {stone.cubes[j].x, stone.cubes[j].y, stone.cubes[j].z}));
-    if (cells.empty()) return spans;
-    CellCoord low = cells[0], high = cells[0];
-    for (const CellCoord& c : cells) {
+    std::vector<Coord64> cells;
+    for (const Coord64& c : cubes) cells.push_back(Apply64(m, c));
+    Coord64 low = cells[0], high = cells[0];
+    for (const Coord64& c : cells) {
       for (int32_t i = 0; i < 3; ++i) {
         low[i] = std::min(low[i], c[i]);
         high[i] = std::max(high[i], c[i]);
       }
     }
-    for (CellCoord& c : cells) c = {c[0] - low[0], c[1] - low[1], c[2] - low[2]};
+    for (Coord64& c : cells) c = {c[0] - low[0], c[1] - low[1], c[2] - low[2]};
     std::sort(cells.begin(), cells.end());
-    if (shapes.insert(cells).second) {
-      spans.push_back({int64_t{high[0]} - low[0] + 1, int64_t{high[1]} - low[1] + 1,
-                       int64_t{high[2]} - low[2] + 1});
-    }
+    if (shapes.insert(cells).second)
+      spans.push_back({high[0] - low[0] + 1, high[1] - low[1] + 1, high[2] - low[2] + 1});
   }
   return spans;
 }
