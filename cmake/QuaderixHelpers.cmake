@@ -22,3 +22,13 @@ function(quaderix_add_test name)
     DISCOVERY_TIMEOUT 60
     PROPERTIES LABELS "${ARG_LABEL}" TIMEOUT 300)
 endfunction()
+
+# quaderix_default_settings(TARGET)
+# Puts the folder's MainConfig.ini next to the built TARGET when none is there yet; an
+# existing one, perhaps edited by the user, is never overwritten.
+function(quaderix_default_settings target)
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND ${CMAKE_COMMAND} -DSOURCE=${CMAKE_CURRENT_SOURCE_DIR}/MainConfig.ini
+            -DDESTINATION=$<TARGET_FILE_DIR:${target}>/MainConfig.ini
+            -P ${PROJECT_SOURCE_DIR}/cmake/CopyIfMissing.cmake)
+endfunction()

@@ -14,6 +14,7 @@
 #include <iostream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "cli/cli_output.h"
 #include "cli/puzzle_check.h"
@@ -42,7 +43,8 @@ void InstallSignalHandlers() {
   action.sa_flags = SA_RESTART;
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
-  // A closed terminal stops the run like Ctrl-C, so that its checkpoint is saved.
+  // A closed terminal stops the run like Ctrl-C: its summary is printed and its
+  // checkpoint saved, instead of being killed in the middle of a record.
   sigaction(SIGHUP, &action, nullptr);
   // A reader that goes away (quaderix-cli | head) must not kill us in the middle of a
   // worker's write to an output file; a failed write to stdout stops the run instead.
@@ -128,6 +130,11 @@ struct RunOptions {
 };
 
 int RunPuzzle(const RunOptions& options) {
+  // A file the user named must be there; the built-in puzzle is no answer to a typo.
+  if (!options.puzzle.empty()) {
+    if (const int readable = CheckReadable(options.puzzle, std::cerr); readable != kExitOk)
+      return readable;
+  }
   InstallSignalHandlers();
   StatusDisplay status;
   LogLineSplitter splitter;
@@ -189,6 +196,8 @@ int RunPuzzle(const RunOptions& options) {
                  static_cast<int>(settings.maxThreads));
     return kExitUsage;
   }
+  for (const std::string& warning : CommentWarnings(programDir + "/MainConfig.ini"))
+    std::fprintf(stderr, "%s\n", warning.c_str());
   const PuzzleParameters params = ReadPuzzleParameters(settings.configFileName, false);
   if (!params.useFile) {
     std::error_code ec;
@@ -204,6 +213,14 @@ int RunPuzzle(const RunOptions& options) {
                    params.missingKey.c_str());
     }
   }
+  // The jobs would refuse the puzzle one by one; refuse it once, before any job starts,
+  // with the sentence --check gives.
+  std::vector<std::string> warnings;
+  if (const int checked =
+          PrecheckRun(settings.configFileName, settings.maxThreads, warnings, std::cerr);
+      checked != kExitOk)
+    return checked;
+  for (const std::string& warning : warnings) std::fprintf(stderr, "%s\n", warning.c_str());
 
   QueuedMessageSink sink;
   RunSupervisor run(log, sink, TickCount, Beep, SolverModelBuilder());
@@ -273,25 +290,33 @@ int RunPuzzle(const RunOptions& options) {
   const RunResult result = run.lastRun;
 
   const bool interrupted = gInterrupted != 0;
-  uint64_t total = 0;
+  // Counts go through 64 bits whatever width the jobs report them in.
+  unsigned long long total = 0;
+  unsigned long long unwritten = 0;
   for (size_t i = 0; i < result.solutions.size(); ++i) {
-    total += result.solutions[i];
-    std::fprintf(stdout, "job %zu: %llu solutions%s\n", i,
-                 static_cast<unsigned long long>(result.solutions[i]),
+    const auto count = static_cast<unsigned long long>(result.solutions[i]);
+    const auto failures = static_cast<unsigned long long>(result.outputFailures[i]);
+    total += count;
+    unwritten += failures;
+    std::fprintf(stdout, "job %zu: %llu solutions%s\n", i, count,
                  interrupted && !result.started[i] ? " (not started)" : "");
     // The solutions still count; the user learns that their file lacks some records.
-    if (result.outputFailures[i] > 0) {
+    if (failures > 0) {
       std::fprintf(stderr,
                    "job %zu: %llu writes to its output file failed; its solutions still count\n", i,
-                   static_cast<unsigned long long>(result.outputFailures[i]));
+                   failures);
     }
   }
+  std::string notWritten;
+  if (unwritten > 0)
+    notWritten = ", " + std::to_string(unwritten) + " writes to the output files failed";
   const char* how = run.resumed ? (interrupted ? " (resumed, interrupted)" : " (resumed)")
                                 : (interrupted ? " (interrupted)" : "");
-  std::fprintf(stdout, "total: %llu solutions in %.1f s%s\n",
-               static_cast<unsigned long long>(total), result.elapsed * 0.001, how);
+  std::fprintf(stdout, "total: %llu solutions in %.1f s%s%s\n", total, result.elapsed * 0.001,
+               notWritten.c_str(), how);
   std::fflush(stdout);
-  return interrupted ? kExitInterrupted : kExitOk;
+  if (interrupted) return kExitInterrupted;
+  return unwritten > 0 ? kExitWriteFailed : kExitOk;
 }
 
 }  // namespace

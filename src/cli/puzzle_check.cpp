@@ -1,10 +1,16 @@
 #include "cli/puzzle_check.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
-#include <cstdint>
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 
+#include "config/ini_reader.h"
 #include "config/puzzle_definition.h"
+#include "model/setup_plan.h"
+#include "model/symmetry_analysis.h"
 #include "solver/reference_solver.h"
 
 namespace quaderix {
@@ -14,40 +20,91 @@ std::string Plural(int64_t n, const char* one, const char* many) {
   return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
-bool Readable(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  char c;
-  return in && (in.get(c) || in.eof()) && !in.bad();
+std::string Megabytes(int64_t bytes) {
+  return std::to_string((bytes + 1024 * 1024 - 1) / (1024 * 1024)) + " MB";
+}
+
+int Refuse(const std::string& path, const SetupError& error, std::ostream& err) {
+  err << "The puzzle file " << path << " is refused: " << error.message << ".\n";
+  return kExitSetupFailed;
+}
+
+// Jobs whose first stone can take SymPos0; the others have nothing to search.
+int32_t SearchingJobs(const PuzzleParameters& p) {
+  return std::clamp(p.stoneCount - p.symPosCount + 1, 0, p.stoneCount);
 }
 
 }  // namespace
 
-int CheckPuzzle(const std::string& path, std::ostream& out, std::ostream& err) {
-  const PuzzleParameters params = ReadPuzzleParameters(path, true);
-  ReferenceSolver solver(0, 0, path, "");
-  if (!solver.Setup(0, 0, path, "")) {
-    err << "The puzzle file " << path << " is refused: " << solver.setupError.message << ".\n";
-    return kExitSetupFailed;
+int CheckReadable(const std::string& path, std::ostream& err) {
+  struct stat info {};
+  std::string why;
+  if (stat(path.c_str(), &info) != 0) {
+    why = errno == ENOENT ? "it does not exist" : std::strerror(errno);
+  } else if (S_ISDIR(info.st_mode)) {
+    why = "it is a directory";
+  } else if (std::ifstream in(path, std::ios::binary); !in) {
+    why = std::strerror(errno);
+  } else if (in.peek() == std::ifstream::traits_type::eof()) {
+    why = "it is empty";
   }
+  if (why.empty()) return kExitOk;
+  err << "The puzzle file " << path << " cannot be read: " << why << ".\n";
+  return kExitNoInput;
+}
+
+std::vector<std::string> CommentWarnings(const std::string& path) {
+  std::vector<std::string> warnings;
+  for (const CommentedValue& v : FindCommentedValues(path)) {
+    warnings.push_back("Warning: in " + path + ", [" + v.section + "] " + v.key + "=" + v.value +
+                       " carries a comment; a value is everything after the equals sign, so "
+                       "put comments on lines of their own.");
+  }
+  return warnings;
+}
+
+int PrecheckRun(const std::string& path, int64_t jobsAtOnce, std::vector<std::string>& warnings,
+                std::ostream& err) {
+  warnings = CommentWarnings(path);
+  PuzzleModel model;
+  SetupPlan plan;
+  SetupError error;
+  if (!PlanSetup(path, 1, model, plan, &error)) return Refuse(path, error, err);
+  // The run builds the tables once and every worker shares them.
+  (void)jobsAtOnce;
+  if (!CheckMemoryFits(plan.jobBytes, 1, AvailableMemoryBytes(), &error))
+    return Refuse(path, error, err);
+  const SymmetryAnalysis symmetry = AnalyseSymmetry(SymmetryInputOf(model));
+  if (!symmetry.warning.empty()) warnings.push_back(symmetry.warning);
+  return kExitOk;
+}
+
+int CheckPuzzle(const std::string& path, std::ostream& out, std::ostream& err) {
+  if (const int readable = CheckReadable(path, err); readable != kExitOk) return readable;
+  // Everything that can be refused is refused here, before any table is built.
+  PuzzleModel model;
+  SetupPlan plan;
+  SetupError error;
+  if (!PlanSetup(path, 1, model, plan, &error)) return Refuse(path, error, err);
+  // Output keys are read as for a job that has an output file.
+  const PuzzleParameters params = ReadPuzzleParameters(path, true);
+
+  ReferenceSolver solver(0, 0, path, "");
+  if (!solver.Setup(0, 0, path, "")) return Refuse(path, solver.setupError, err);
   // A job with nothing to search builds nothing, but the user wants the whole puzzle
-  // checked, so the builders run here in the order Setup would run them.
+  // described, so the builders run here in the order Setup would run them.
   if (solver.grid.empty()) {
     if (!solver.ReadBlock() || !solver.ReadSymmetry() || !solver.ResetBlockCells() ||
         !solver.BuildPlacementTables()) {
-      err << "The puzzle file " << path << " is refused: " << solver.setupError.message << ".\n";
-      return kExitSetupFailed;
+      return Refuse(path, solver.setupError, err);
     }
   }
 
   out << "Puzzle file: " << path << "\n";
   if (solver.useFile) {
     out << "Built-in puzzle: no\n";
-  } else if (params.missingKey.empty()) {
-    out << "Built-in puzzle: yes, no puzzle file was given\n";
   } else {
-    out << "Built-in puzzle: yes, the required key " << params.missingKey << " is missing";
-    if (!Readable(path)) out << " (the file cannot be read)";
-    out << "\n";
+    out << "Built-in puzzle: yes, the required key " << params.missingKey << " is missing\n";
   }
   const int64_t volume = int64_t{solver.xSize} * solver.ySize * solver.zSize;
   out << "Block: " << solver.xSize << "*" << solver.ySize << "*" << solver.zSize << ", EdgeZone "
@@ -74,13 +131,15 @@ int CheckPuzzle(const std::string& path, std::ostream& out, std::ostream& err) {
     out << "  SymPos" << k << ": " << c[0] << "," << c[1] << "," << c[2]
         << (k == 0 ? " (first cell of the fill order)" : "") << "\n";
   }
-  const int32_t searching =
-      std::clamp(solver.stoneCount - solver.symPosCount + 1, 0, solver.stoneCount);
+  const SymmetryAnalysis symmetry = AnalyseSymmetry(SymmetryInputOf(model));
+  for (const std::string& fact : symmetry.facts) out << fact << "\n";
+  const int32_t searching = SearchingJobs(plan.params);
   out << "Jobs: " << solver.stoneCount << ", of which " << searching << " search";
   if (searching < solver.stoneCount) {
     out << " (jobs " << searching << ".." << solver.stoneCount - 1 << " have nothing to search)";
   }
   out << "\n";
+  out << "Memory: about " << Megabytes(plan.jobBytes) << " or more for each job's tables\n";
   if (params.writeEveryNSolution > 0) {
     out << "Output: solution 1 and every " << params.writeEveryNSolution << ". solution, "
         << (params.showLegend ? "with" : "without") << " stone legend\n";
@@ -93,6 +152,8 @@ int CheckPuzzle(const std::string& path, std::ostream& out, std::ostream& err) {
   } else {
     out << "Isolated-cell check: off\n";
   }
+  for (const std::string& warning : CommentWarnings(path)) err << warning << "\n";
+  if (!symmetry.warning.empty()) err << symmetry.warning << "\n";
   return kExitOk;
 }
 

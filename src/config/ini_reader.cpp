@@ -44,8 +44,14 @@ std::string GetProfileString(const std::string& path, const std::string& section
   bool inSection = false;
   bool sectionSeen = false;
   std::string line;
+  bool firstLine = true;
   while (std::getline(in, line)) {
-    std::string_view text = Trim(line);
+    std::string_view text = line;
+    // Editors on some systems start a UTF-8 file with a byte-order mark; it is not part
+    // of the first section's name.
+    if (firstLine && text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
+    firstLine = false;
+    text = Trim(text);
     if (text.empty() || text.front() == ';' || text.front() == '#') continue;
     if (text.front() == '[') {
       // Only the first section of a name counts; a later one of the same name is ignored.
@@ -71,6 +77,28 @@ std::string GetProfileString(const std::string& path, const std::string& section
     return std::string(value);
   }
   return {};
+}
+
+std::vector<CommentedValue> FindCommentedValues(const std::string& path) {
+  std::vector<CommentedValue> found;
+  std::ifstream in(path, std::ios::binary);
+  std::string section;
+  std::string line;
+  while (std::getline(in, line)) {
+    const std::string_view text = Trim(line);
+    if (text.empty() || text.front() == ';' || text.front() == '#') continue;
+    if (text.front() == '[') {
+      const size_t close = text.find(']');
+      if (close != std::string_view::npos) section = Trim(text.substr(1, close - 1));
+      continue;
+    }
+    const size_t eq = text.find('=');
+    if (eq == std::string_view::npos) continue;
+    const std::string_view value = Trim(text.substr(eq + 1));
+    if (value.find(';') != std::string_view::npos)
+      found.push_back({section, std::string(Trim(text.substr(0, eq))), std::string(value)});
+  }
+  return found;
 }
 
 bool ParseInteger(const char* text, int32_t& value) {

@@ -36,6 +36,15 @@ std::string GetProfileString(const std::string& path, const std::string& section
 // Values beyond 32 bits wrap modulo 2^32 (never undefined behaviour).
 bool ParseInteger(const char* text, int32_t& value);
 
+// A key line whose value holds a semicolon. Values keep everything after the equals
+// sign, so a comment written behind a value becomes part of it; front ends warn about it.
+struct CommentedValue {
+  std::string section;
+  std::string key;
+  std::string value;
+};
+std::vector<CommentedValue> FindCommentedValues(const std::string& path);
+
 // Reads single values from one INI file. An IniReader only remembers the path: every
 // lookup opens and scans the file afresh, so readers on different threads never share
 // state and a file edited between two reads is seen as it is now.

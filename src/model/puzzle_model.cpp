@@ -6,6 +6,8 @@
 #include <new>
 #include <numeric>
 
+#include "model/setup_plan.h"
+
 namespace quaderix {
 namespace {
 
@@ -179,13 +181,7 @@ int PuzzleModel::BuildPlacementTables() {
   } else {
     stones = BuiltInStones();
   }
-  for (const StoneDefinition& stone : stones) {
-    const int64_t extent = StoneExtent(stone);
-    if (extent > edgeZone)
-      return Fail(SetupErrorCode::kEdgeZoneTooNarrow, "EdgeZone " + std::to_string(edgeZone) +
-                                                          " is narrower than stone " + stone.key +
-                                                          "'s extent " + std::to_string(extent));
-  }
+  if (!CheckEdgeZone(edgeZone, stones, &setupError)) return 0;
 
   int32_t* g = grid.data();
   for (int32_t i = 0; i < cellCount; ++i) {

@@ -1,7 +1,7 @@
 // quaderix-cli as a user runs it: the built program started in a scratch directory on
-// small puzzle files. Checks the log lines, the per-job counts against the search engine
-// stepped directly, the output files byte for byte, --check on good and broken files,
-// the exit codes, and Ctrl-C in the middle of a run.
+// small puzzle files. Checks the log lines, the per-job counts, the output files byte
+// for byte, --check on good and broken files, the README's examples, the exit codes, and
+// Ctrl-C, SIGTERM and SIGHUP in the middle of a run.
 
 #include <signal.h>
 #include <sys/wait.h>
@@ -17,7 +17,6 @@
 
 #include <gtest/gtest.h>
 
-#include "solver/puzzle_solver.h"
 #include "support/temp_files.h"
 #include "threads/run_puzzles.h"
 
@@ -87,14 +86,15 @@ Outcome RunCli(const std::vector<std::string>& args, const fs::path& cwd, int si
                  ReadAll(cwd / ".err")};
 }
 
-TEST(CommandLine, SolvesSmallPuzzlesToTheSearchEnginesCounts) {
+TEST(CommandLine, SolvesASmallPuzzleToItsKnownCounts) {
   TempDir dir;
   dir.WriteFile("line.ini", testing::LinePuzzle());
-  Outcome run = RunCli({"line.ini", "--threads", "2", "--output-base", "sol"}, dir.path());
+  // --threads 3: neither the built MainConfig.ini nor the job count says 3.
+  Outcome run = RunCli({"line.ini", "--threads", "3", "--output-base", "sol"}, dir.path());
   EXPECT_EQ(run.exitCode, 0) << run.err;
   // The log as the window shows it, one line each without the prompt.
   EXPECT_TRUE(
-      run.out.starts_with("Maximum number of active threads = 2\n"
+      run.out.starts_with("Maximum number of active threads = 3\n"
                           "Output file name base = sol\n"
                           "Active configuration file = line.ini\n"))
       << run.out;
@@ -115,21 +115,9 @@ TEST(CommandLine, SolvesSmallPuzzlesToTheSearchEnginesCounts) {
   fs::remove(dir.PathOf("sol_00.txt"));
   fs::remove(dir.PathOf("sol_01.txt"));
 
-  // The Soma cube's jobs give the counts of the search engine stepped here directly, a
-  // quarter of its 11520 packings in all; without an output base no file is written.
-  const std::string soma = dir.WriteFile("soma.ini", testing::SomaCube());
-  run = RunCli({"soma.ini", "--threads", "7", "--output-base", ""}, dir.path());
-  EXPECT_EQ(run.exitCode, 0) << run.err;
-  long total = 0;
-  for (int job = 0; job < 7; ++job) {
-    PuzzleSolver solver(job, job, soma, "");
-    ASSERT_EQ(solver.Setup(job, job, soma, ""), 1);
-    while (!solver.finished) solver.Step();
-    EXPECT_EQ(run.JobCount(job), static_cast<long>(solver.SolutionCount())) << job;
-    total += solver.SolutionCount();
-  }
-  EXPECT_EQ(total, 2880);
-  EXPECT_EQ(run.Total(), "total: 2880 solutions in # s\n");
+  // Without an output base no file is written.
+  run = RunCli({"line.ini", "--output-base", ""}, dir.path());
+  EXPECT_EQ(run.Total(), "total: 3 solutions in # s\n");
   for (const auto& entry : fs::directory_iterator(dir.path()))
     EXPECT_NE(entry.path().extension(), ".txt") << entry.path();
 }
@@ -148,7 +136,7 @@ TEST(CommandLine, InterruptStopsEveryJobAndKeepsTheFilesWhole) {
                 "[Global Parameter]\r\nMaxThreads=2\r\nOutputFileNameBase=run\r\n"
                 "ConfigFileName=puzzles/endless.ini\r\n");
   dir.WriteFile("bin/puzzles/endless.ini", testing::EndlessPuzzle());
-  for (int sig : {SIGINT, SIGTERM}) {
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
     SCOPED_TRACE(sig);
     // The first stop leaves a checkpoint that the next run must be told to replace.
     const Outcome run = RunCli({"--fresh"}, work, sig, program.string());
@@ -203,7 +191,27 @@ TEST(CommandLine, CheckDescribesAPuzzleOrNamesTheBrokenKey) {
         "  type 5 (Stone_05): 4 cubes, 1 copy, 96 placements",
         "  type 6 (Stone_06): 4 cubes, 1 copy, 64 placements", "Symmetry positions: 4",
         "  SymPos0: 0,0,0 (first cell of the fill order)",
+        "Symmetry positions: exact, every count is 1/4 of all packings (4 of the block's "
+        "rotations carry SymPos0 onto them, one for each)",
         "Jobs: 7, of which 4 search (jobs 4..6 have nothing to search)"}},
+      // The widest stones span 3 cells, so a frame of 2 is wide enough and 1 is not.
+      {"EdgeZone=3", "EdgeZone=2", 0, {"Block: 3*3*3, EdgeZone 2, 27 cells, 0 holes"}},
+      // A comment behind a value is part of it: read, but warned about.
+      {"StoneOrder=0,1,2,3,4,5,6",
+       "StoneOrder=0,1,2,3,4,5,6 ; the search order",
+       0,
+       {"Warning: in puzzle.ini, [StoneInfo] StoneOrder=0,1,2,3,4,5,6 ; the search order "
+        "carries a comment; a value is everything after the equals sign, so put comments on "
+        "lines of their own."}},
+      // Seven corners cannot be exact; the four of the half turns are proposed.
+      {"SymPos3=2,2,0\n",
+       "SymPos3=2,2,0\nSymPos4=2,2,2\nSymPos5=0,0,2\nSymPos6=2,0,0\n",
+       0,
+       {"Warning: these symmetry positions can lose packings or count some twice, because no 7 "
+        "of the block's rotations carry SymPos0 onto exactly these positions, one rotation for "
+        "each; exact would be SymetryPosCount=4 with SymPos0=0,0,0 SymPos1=0,2,2 SymPos2=2,0,2 "
+        "SymPos3=2,2,0."}},
+      {"StoneCount=7", "StoneCount=0", 65, {"StoneCount is 0 but must be at least 1"}},
       // A required key missing: the built-in puzzle, and which key.
       {"EdgeZone=3\n",
        "",
@@ -221,7 +229,10 @@ TEST(CommandLine, CheckDescribesAPuzzleOrNamesTheBrokenKey) {
        "SymPos0=1,0,0",
        65,
        {"SymPos0 (1,0,0) is not the first cell of the fill order"}},
-      {"EdgeZone=3", "EdgeZone=1", 65, {"EdgeZone 1 is narrower than stone Stone_01's extent 2"}},
+      {"EdgeZone=3",
+       "EdgeZone=1",
+       65,
+       {"EdgeZone is 1 but Stone_01 spans 3 cells along one axis, so EdgeZone must be at least 2"}},
       {"SymetryPosCount=4",
        "SymetryPosCount=8",
        65,
@@ -232,6 +243,10 @@ TEST(CommandLine, CheckDescribesAPuzzleOrNamesTheBrokenKey) {
     std::string text = testing::SomaCube();
     const size_t at = text.find(c.find);
     ASSERT_NE(at, std::string::npos);
+    if (std::string(c.find) == "SymPos3=2,2,0\n") {
+      const size_t count = text.find("SymetryPosCount=4");
+      text.replace(count, 17, "SymetryPosCount=7");
+    }
     dir.WriteFile("puzzle.ini", text.replace(at, std::string(c.find).size(), c.replace));
     const Outcome run = RunCli({"--check", "puzzle.ini"}, dir.path());
     EXPECT_EQ(run.exitCode, c.exitCode) << run.err;
@@ -240,27 +255,105 @@ TEST(CommandLine, CheckDescribesAPuzzleOrNamesTheBrokenKey) {
       EXPECT_EQ(run.out, "");
     }
     for (const std::string& line : c.exitCode == 0 ? c.lines : std::vector<std::string>{}) {
-      EXPECT_TRUE(run.HasLine(line)) << line << "\n" << run.out;
+      const bool warning = line.starts_with("Warning: ");
+      EXPECT_EQ(
+          ("\n" + (warning ? run.err : run.out)).find("\n" + line + "\n") == std::string::npos,
+          false)
+          << line << "\n"
+          << run.out << run.err;
+      if (!warning) {
+        EXPECT_EQ(run.err.find("Warning: "), std::string::npos) << run.err;
+      }
     }
   }
 }
 
+// The text of the first fenced block after `heading` in README.md, without its fences.
+std::string ReadmeBlock(const std::string& heading) {
+  const std::string readme = ReadAll(QUADERIX_README_PATH);
+  const size_t section = readme.find(heading);
+  const size_t open = readme.find("```", section);
+  const size_t from = readme.find('\n', open) + 1;
+  if (section == std::string::npos || open == std::string::npos) return "";
+  return readme.substr(from, readme.find("```", from) - from);
+}
+
+TEST(CommandLine, ReadmeExamplesWorkAsWritten) {
+  // The settings example next to a copy of the program, the puzzle example beside it.
+  TempDir dir;
+  const fs::path program = dir.path() / "quaderix-cli";
+  fs::copy_file(QUADERIX_CLI_PATH, program);
+  dir.WriteFile("MainConfig.ini", ReadmeBlock("## Settings: `MainConfig.ini`"));
+  dir.WriteFile("puzzle.ini", ReadmeBlock("## Writing a puzzle file"));
+  const Outcome run = RunCli({}, dir.path(), 0, program.string());
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.err, "");
+  EXPECT_TRUE(
+      run.out.starts_with("Maximum number of active threads = 2\n"
+                          "Output file name base = solution\n"
+                          "Active configuration file = " +
+                          (dir.path() / "puzzle.ini").string() + "\n"))
+      << run.out;
+  EXPECT_EQ(run.Total(), "total: 4 solutions in # s\n");
+  // The sample record shown is the first one the puzzle writes.
+  std::string shown;
+  for (char c : ReadmeBlock("## Where the output goes"))
+    shown += c == '\n' ? std::string("\r\n") : std::string(1, c);
+  EXPECT_TRUE(ReadAll(dir.PathOf("solution_00.txt")).starts_with(shown + "\r\n")) << shown;
+}
+
 TEST(CommandLine, ExitCodes) {
   TempDir dir;
-  dir.WriteFile("soma.ini", testing::SomaCube());
+  const std::string soma = testing::SomaCube();
+  dir.WriteFile("soma.ini", soma);
   dir.WriteFile("broken.ini", testing::MissingRowPuzzle());
   dir.WriteFile("line.ini", testing::LinePuzzle());
+  dir.WriteFile("empty.ini", "");
+  fs::create_directory(dir.path() / "folder.ini");
+  dir.WriteFile("nostones.ini",
+                std::string(soma).replace(soma.find("StoneCount=7"), 12, "StoneCount=0"));
+  // Every job would have nothing to search, so no job ever reads the missing rows.
+  dir.WriteFile("norows.ini",
+                "[BlockInfo]\nXSize=2\nYSize=1\nZSize=1\nEdgeZone=1\n[StoneInfo]\n"
+                "StoneCount=1\nStoneOrder=0\nStone_00=1,1,0,0,0\n[SymetryInfo]\n"
+                "SymetryPosCount=2\nEnhancedSymetryCheck=0\n");
+  // Refused before 10000 stone types' tables are made.
+  dir.WriteFile("manystones.ini",
+                std::string(soma).replace(soma.find("StoneCount=7"), 12, "StoneCount=10000"));
+  // A million cells and a 32-cube L without symmetry: some 100 GB of placement rows.
+  std::string bigL = "Stone_00=1,32";
+  for (int x = 0; x < 31; ++x) bigL += "," + std::to_string(x) + ",0,0";
+  bigL += ",0,1,0";
+  dir.WriteFile("huge.ini",
+                "[BlockInfo]\nXSize=100\nYSize=100\nZSize=100\nEdgeZone=30\n[StoneInfo]\n"
+                "StoneCount=1\nStoneOrder=0\n" +
+                    bigL + "\n[SymetryInfo]\nSymetryPosCount=0\nEnhancedSymetryCheck=0\n");
   struct Case {
     std::vector<std::string> args;
     int exitCode;
     const char* text;  // in what it printed, stdout or stderr
   };
   const Case cases[] = {
-      // A puzzle whose set-up fails ends the run, and the log says why.
-      {{"broken.ini"}, 65, "==> Error on starting Thread(0)\n"},
-      {{"broken.ini"}, 65, "==> The puzzle could not be set up: missing row YZLine_01_00\n"},
-      // Output files that cannot be written: the run still counts and says so.
-      {{"line.ini", "--output-base", "missing/sol"}, 0, "writes to its output file failed"},
+      // The run refuses what --check refuses, with the same sentence, before any job.
+      {{"broken.ini"}, 65, "The puzzle file broken.ini is refused: missing row YZLine_01_00.\n"},
+      {{"nostones.ini"}, 65, "refused: StoneCount is 0 but must be at least 1.\n"},
+      {{"norows.ini"}, 65, "refused: missing row YZLine_00_00.\n"},
+      {{"--check", "norows.ini"}, 65, "refused: missing row YZLine_00_00.\n"},
+      {{"manystones.ini"}, 65, "refused: StoneOrder has 7 values but StoneCount is 10000.\n"},
+      {{"huge.ini"}, 65, "refused: its tables would need about "},
+      {{"--check", "huge.ini"}, 65, " MB of memory are available.\n"},
+      // A named file that cannot be read is no reason to solve the built-in puzzle.
+      {{"missing.ini"}, 66, "The puzzle file missing.ini cannot be read: it does not exist.\n"},
+      {{"--check", "missing.ini"}, 66, "cannot be read: it does not exist.\n"},
+      {{"folder.ini"}, 66, "The puzzle file folder.ini cannot be read: it is a directory.\n"},
+      {{"--check", "empty.ini"}, 66, "The puzzle file empty.ini cannot be read: it is empty.\n"},
+      {{"empty.ini"}, 66, "cannot be read: it is empty.\n"},
+      // Output files that cannot be written (two creations, three records): the run still
+      // counts and says so.
+      {{"line.ini", "--output-base", "missing/sol"}, 74, "total: 3 solutions in "},
+      {{"line.ini", "--output-base", "missing/sol"},
+       74,
+       " s, 5 writes to the output files failed\n"},
       // Usage errors.
       {{"--threads", "0"}, 64, "--threads"},
       {{"--bogus"}, 64, "--bogus"},
@@ -270,7 +363,7 @@ TEST(CommandLine, ExitCodes) {
       {{"--version"}, 0, "quaderix-cli 1."},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.args.front());
+    SCOPED_TRACE(c.args.front() + " " + c.text);
     const Outcome run = RunCli(c.args, dir.path());
     EXPECT_EQ(run.exitCode, c.exitCode);
     EXPECT_NE((run.out + run.err).find(c.text), std::string::npos) << run.out << run.err;

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "model/stone_set.h"
-#include "reference_geometry.h"
 #include "solver/reference_solver.h"
+#include "support/rotations.h"
 #include "support/temp_files.h"
 
 namespace quaderix {

@@ -57,6 +57,21 @@ struct PuzzleDescription {
   }
 };
 
+// The Soma cube: its seven pieces in a 3x3x3 block, one copy each, with the four corners
+// that the half turns about the axes carry into each other. 11520 packings in all.
+inline PuzzleDescription SomaPuzzle() {
+  const std::vector<Coord> tetraT = {{0, 0, 0}, {1, 0, 0}, {2, 0, 0}, {1, 1, 0}};
+  const std::vector<Coord> tetraS = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {2, 1, 0}};
+  const std::vector<Coord> screwRight = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {1, 1, 1}};
+  const std::vector<Coord> screwLeft = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {1, 1, -1}};
+  return {
+      .xSize = 3,
+      .ySize = 3,
+      .zSize = 3,
+      .stones = {{kTriBend}, {kTetraL}, {tetraT}, {tetraS}, {screwRight}, {screwLeft}, {kTripod}},
+      .symPositions = {{0, 0, 0}, {0, 2, 2}, {2, 0, 2}, {2, 2, 0}}};
+}
+
 inline std::string TwoDigits(int n) {
   return (n < 10 ? "0" : "") + std::to_string(n);
 }
