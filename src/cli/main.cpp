@@ -19,6 +19,7 @@
 #include "app/settings.h"
 #include "cli/cli_output.h"
 #include "cli/puzzle_check.h"
+#include "cli/show_command.h"
 #include "config/puzzle_definition.h"
 #include "threads/message_sink.h"
 #include "threads/puzzle_thread.h"
@@ -266,6 +267,8 @@ int main(int argc, char** argv) {
   auto* check = app.add_option("--check", checkPath,
                                "describe the puzzle file, or name the key that is wrong");
   check->excludes(puzzle)->excludes(threads)->excludes(outputBase);
+  ShowOptions showOptions;
+  CLI::App* show = AddShowCommand(app, showOptions);
   app.set_version_flag("--version", std::string("quaderix-cli ") + QUADERIX_VERSION);
   try {
     app.parse(argc, argv);
@@ -273,6 +276,7 @@ int main(int argc, char** argv) {
     const int code = app.exit(e);
     return code == 0 ? kExitOk : kExitUsage;
   }
+  if (show->parsed()) return RunShow(showOptions, ShowInColour(), std::cout, std::cerr);
   if (!check->empty()) return CheckPuzzle(checkPath, std::cout, std::cerr);
   options.threadsGiven = !threads->empty();
   options.outputBaseGiven = !outputBase->empty();

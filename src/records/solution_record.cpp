@@ -184,8 +184,9 @@ enum class RecordOutcome { Complete, Cut, Bad };
 // Scanning a file only checks the record; `buildPieces` also groups the cells into pieces.
 RecordOutcome ReadRecord(LineCursor& lines, Packing& p, std::string& message, bool buildPieces) {
   bool ended = false;
+  const int32_t first = lines.line();
   auto cut = [&] {
-    message = "The last record (from line " + std::to_string(lines.line() - 1) +
+    message = "The last record (from line " + std::to_string(first) +
               " on) is cut short and is left out.";
     return RecordOutcome::Cut;
   };
@@ -193,7 +194,6 @@ RecordOutcome ReadRecord(LineCursor& lines, Packing& p, std::string& message, bo
     message = LineError(line, what);
     return RecordOutcome::Bad;
   };
-  const int32_t first = lines.line();
   std::string_view line = lines.Next(ended);
   if (!ended) return cut();
   if (!StartsWith(line, kSolutionPrefix) ||
