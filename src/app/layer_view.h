@@ -1,9 +1,9 @@
 #pragma once
 
-// The layers of one packing side by side, z = 0 on the left, each drawn as the output
-// file draws it (x to the right, y upwards), every cell in its piece's colour with its
-// level number; hovering a cell tells its coordinates, level and stone. Owned by the
-// solution viewer; GUI thread only.
+// The layers of one packing side by side, z = 0 on the left (wrapping into rows when
+// there are many), each drawn as the output file draws it (x to the right, y upwards),
+// every cell in its piece's colour with its level number; hovering a cell tells its
+// coordinates, level and stone. Owned by the solution viewer; GUI thread only.
 
 #include <QColor>
 #include <QRect>
@@ -30,9 +30,19 @@ class LayerView : public QWidget {
  protected:
   bool event(QEvent* event) override;
   void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
 
  private:
-  int CellSize() const;
+  // Cell size in pixels and layers per row that fit the widget best.
+  struct Grid {
+    int cell = 0;
+    int columns = 1;
+  };
+  Grid Layout() const;
+  int AvailableHeight() const;
+  int NeededHeight(const Grid& grid) const;
+  // Asks a scroll area around us for the height that all layers need at a readable size.
+  void FitHeight();
 
   Packing packing_;
   std::vector<QColor> colours_;

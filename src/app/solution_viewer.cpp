@@ -11,6 +11,7 @@
 #include <QListWidget>
 #include <QPixmap>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QSplitter>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -84,9 +85,15 @@ SolutionViewer::SolutionViewer(QWidget* parent) : QWidget(parent, Qt::Window) {
   layerView_->setObjectName("layerView");
   auto* splitter = new QSplitter(Qt::Vertical, this);
   splitter->addWidget(packingView_);
-  splitter->addWidget(layerView_);
+  auto* layerScroll = new QScrollArea(this);
+  layerScroll->setWidget(layerView_);
+  layerScroll->setWidgetResizable(true);
+  layerScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  layerScroll->setMinimumHeight(90);
+  splitter->addWidget(layerScroll);
   splitter->setStretchFactor(0, 3);
   splitter->setStretchFactor(1, 2);
+  splitter->setSizes({420, 280});
 
   legend_ = new QListWidget(this);
   legend_->setObjectName("legend");

@@ -38,11 +38,18 @@ std::vector<int32_t> ColourPieces(const Packing& packing, int32_t paletteSize) {
                    [&](int32_t a, int32_t b) { return contacts[a].size() > contacts[b].size(); });
   std::vector<int32_t> colour(n, -1);
   std::vector<int32_t> uses(paletteSize);
+  std::vector<int32_t> total(paletteSize, 0);
   for (const int32_t piece : order) {
     std::fill(uses.begin(), uses.end(), 0);
     for (const int32_t other : contacts[piece])
       if (colour[other] >= 0) ++uses[colour[other]];
-    colour[piece] = static_cast<int32_t>(std::min_element(uses.begin(), uses.end()) - uses.begin());
+    // Fewest touching neighbours first, then the colour used least so far, so that every
+    // piece gets a colour of its own while the palette lasts.
+    int32_t best = 0;
+    for (int32_t c = 1; c < paletteSize; ++c)
+      if (uses[c] < uses[best] || (uses[c] == uses[best] && total[c] < total[best])) best = c;
+    colour[piece] = best;
+    ++total[best];
   }
   return colour;
 }

@@ -33,8 +33,9 @@ inline constexpr int32_t kStonePaletteSize =
 std::vector<std::vector<int32_t>> PieceContacts(const Packing& packing);
 
 // A palette index per piece. Pieces are coloured by falling number of contacts (ties by
-// piece number), each with the lowest colour none of its coloured neighbours has; when
-// every colour is taken, the one fewest neighbours share.
+// piece number), each with a colour none of its coloured neighbours has, preferring the
+// colour used least so far: with no more pieces than colours every piece has its own.
+// When every colour is taken by a neighbour, the one fewest neighbours share.
 std::vector<int32_t> ColourPieces(const Packing& packing, int32_t paletteSize = kStonePaletteSize);
 
 }  // namespace quaderix
