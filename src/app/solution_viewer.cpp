@@ -241,13 +241,13 @@ void SolutionViewer::SetFollow(bool on) {
 
 void SolutionViewer::PollFile() {
   if (file_.path().empty()) return;
-  const size_t before = file_.records().size();
+  const uint32_t generation = file_.generation();
   bool added = false;
   const SolutionFile::Status status = file_.Refresh(added);
   if (status != SolutionFile::Ok) ShowStatus(QString::fromStdString(file_.error()));
   if (!added) return;
-  if (file_.records().size() < before || current_ >= static_cast<int>(before)) {
-    // The file was started again by a new run.
+  if (file_.generation() != generation) {
+    // A new run emptied the file and wrote it again.
     model_->SetRecords(&file_.records());
     current_ = -1;
   } else {

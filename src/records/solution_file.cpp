@@ -8,8 +8,6 @@ namespace quaderix {
 
 namespace {
 
-constexpr uint64_t kTailBytes = 32;
-
 // Reads bytes [offset, end of file) into `out`; false when the file cannot be read.
 bool ReadBytes(const std::string& path, uint64_t offset, std::string& out, std::string& error) {
   out.clear();
@@ -37,6 +35,7 @@ bool ReadBytes(const std::string& path, uint64_t offset, std::string& out, std::
 
 SolutionFile::Status SolutionFile::Open(const std::string& path) {
   path_ = path;
+  ++generation_;
   records_.clear();
   completeEnd_ = 0;
   completeEndLine_ = 1;
@@ -70,11 +69,12 @@ SolutionFile::Status SolutionFile::ReadFrom(uint64_t offset, int32_t line) {
   if (!ReadBytes(path_, offset, text, error_)) return Unreadable;
   ScanResult scan = ScanRecords(text, offset, line);
   records_.insert(records_.end(), scan.records.begin(), scan.records.end());
-  const uint64_t consumed = scan.completeEnd - offset;
-  // Keep the last bytes of what was read, together with the bytes before them.
-  std::string tail = tail_ + text.substr(0, consumed);
-  if (tail.size() > kTailBytes) tail.erase(0, tail.size() - kTailBytes);
-  tail_ = std::move(tail);
+  // The whole last record: a new run that wrote the very same record at the very same
+  // place has, as far as anyone can see, written the same file.
+  if (!scan.records.empty()) {
+    const uint64_t from = scan.records.back().offset;
+    tail_ = text.substr(from - offset, scan.completeEnd - from);
+  }
   completeEnd_ = scan.completeEnd;
   completeEndLine_ = scan.completeEndLine;
   warning_ = scan.warning;

@@ -29,6 +29,9 @@ class SolutionFile {
   int64_t Find(uint32_t solution) const;
 
   const std::string& path() const { return path_; }
+  // Counts the times the file was read from its start: a change means that earlier
+  // record indexes no longer hold.
+  uint32_t generation() const { return generation_; }
   const std::vector<RecordRef>& records() const { return records_; }
   // One sentence on the last failure, and on a cut last record.
   const std::string& error() const { return error_; }
@@ -38,10 +41,11 @@ class SolutionFile {
   Status ReadFrom(uint64_t offset, int32_t line);
 
   std::string path_;
+  uint32_t generation_ = 0;
   std::vector<RecordRef> records_;
   uint64_t completeEnd_ = 0;
   int32_t completeEndLine_ = 1;
-  std::string tail_;  // the last bytes up to completeEnd_, to notice a rewritten file
+  std::string tail_;  // the last record up to completeEnd_, to notice a rewritten file
   std::string error_;
   std::string warning_;
 };

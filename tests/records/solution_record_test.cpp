@@ -243,11 +243,15 @@ TEST(SolutionRecord, FileFollowsAppendsAndANewRun) {
   EXPECT_EQ(file.Find(4), -1);
   ASSERT_EQ(file.Refresh(added), SolutionFile::Ok);
   EXPECT_FALSE(added);
-  // A new run empties the file and writes its own first record.
-  dir.WriteFile("grow.txt", text.substr(0, second));
+  // A new run empties the file and writes its own records, here as many as before but
+  // each a different one.
+  const uint32_t generation = file.generation();
+  dir.WriteFile("grow.txt", text.substr(second) + text.substr(0, second));
   ASSERT_EQ(file.Refresh(added), SolutionFile::Ok);
   EXPECT_TRUE(added);
-  EXPECT_EQ(file.records().size(), 1u);
+  EXPECT_NE(file.generation(), generation);
+  ASSERT_EQ(file.records().size(), 3u);
+  EXPECT_EQ(file.records()[0].solution, 2u);
   EXPECT_EQ(file.Open(dir.PathOf("missing.txt")), SolutionFile::Unreadable);
 }
 
