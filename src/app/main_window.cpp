@@ -25,6 +25,7 @@
 #include "app/about_box.h"
 #include "app/app_icon.h"
 #include "app/dialog_units.h"
+#include "app/solution_viewer.h"
 #include "run/settings.h"
 #include "run/solver_engine.h"
 #include "threads/puzzle_thread.h"
@@ -73,6 +74,8 @@ constexpr ControlTemplate kControls[] = {
     {ControlKind::Button, "Load Config", "loadConfigButton", {320, 135, 50, 14}},
     {ControlKind::Progress, "", "progressBar", {5, 210, 170, 11}},
     {ControlKind::Field, "", "timeLeftField", {180, 209, 135, 13}},
+    // Below the run buttons, in the column's free space: opens the packings of a file.
+    {ControlKind::Button, "&Solutions…", "solutionsButton", {320, 90, 50, 14}},
 };
 
 QString FromText(const std::string& text) {
@@ -258,6 +261,7 @@ void MainWindow::CreateControls() {
   loadConfigButton_ = findChild<QPushButton*>("loadConfigButton");
   progressBar_ = findChild<QProgressBar*>("progressBar");
   timeLeftField_ = findChild<QLabel*>("timeLeftField");
+  solutionsButton_ = findChild<QPushButton*>("solutionsButton");
 
   connect(startButton_, &QPushButton::clicked, this, &MainWindow::OnStart);
   connect(pauseButton_, &QPushButton::clicked, this, &MainWindow::OnPause);
@@ -265,6 +269,7 @@ void MainWindow::CreateControls() {
   connect(stopButton_, &QPushButton::clicked, this, &MainWindow::OnStop);
   connect(loadConfigButton_, &QPushButton::clicked, this, &MainWindow::OnLoadConfig);
   connect(quitButton_, &QPushButton::clicked, this, &MainWindow::OnQuit);
+  connect(solutionsButton_, &QPushButton::clicked, this, &MainWindow::OnSolutions);
 }
 
 void MainWindow::LayOut() {
@@ -378,6 +383,24 @@ void MainWindow::OnLoadConfig() {
   const std::string fullPath = full.lexically_normal().string();
   supervisor_.SetConfigFileName(fullPath);
   log_.AppendLog("Active configuration file = %s", fullPath.c_str());
+}
+
+void MainWindow::OnSolutions() {
+  // The run's output files lie where their base name points, relative to our directory.
+  std::error_code error;
+  const std::filesystem::path base =
+      std::filesystem::absolute(supervisor_.outputFileNameBase.empty()
+                                    ? std::filesystem::path("solution")
+                                    : std::filesystem::path(supervisor_.outputFileNameBase),
+                                error);
+  const QString path = QFileDialog::getOpenFileName(
+      this, QStringLiteral("Solutions"), FromText(base.parent_path().string()),
+      QStringLiteral("Solution files (*.txt);;Alle Dateien (*.*)"));
+  if (path.isEmpty()) return;
+  auto* viewer = new SolutionViewer(this);
+  viewer->setAttribute(Qt::WA_DeleteOnClose);
+  viewer->OpenFile(path);
+  viewer->show();
 }
 
 void MainWindow::OnQuit() {

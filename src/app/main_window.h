@@ -73,6 +73,8 @@ class MainWindow : public QDialog {
   void OnContinue();
   void OnStop();
   void OnLoadConfig();
+  // Solutions…: a viewer window on an output file the user picks.
+  void OnSolutions();
   // Beenden: asks the window to close, as the caption's close button does.
   void OnQuit();
   void OnAbout();
@@ -127,6 +129,7 @@ class MainWindow : public QDialog {
   QPushButton* loadConfigButton_ = nullptr;
   QProgressBar* progressBar_ = nullptr;
   QLabel* timeLeftField_ = nullptr;
+  QPushButton* solutionsButton_ = nullptr;
   QAction* aboutAction_ = nullptr;
 
   // Declared in this order so that the jobs, which post to the sink and write to the log

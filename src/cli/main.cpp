@@ -18,6 +18,7 @@
 
 #include "cli/cli_output.h"
 #include "cli/puzzle_check.h"
+#include "cli/show_command.h"
 #include "config/puzzle_definition.h"
 #include "run/checkpoint.h"
 #include "run/run_log.h"
@@ -355,6 +356,8 @@ int main(int argc, char** argv) {
       ->excludes(resume)
       ->excludes(fresh)
       ->excludes(every);
+  ShowOptions showOptions;
+  CLI::App* show = AddShowCommand(app, showOptions);
   app.set_version_flag("--version", std::string("quaderix-cli ") + QUADERIX_VERSION);
   try {
     app.parse(argc, argv);
@@ -362,6 +365,7 @@ int main(int argc, char** argv) {
     const int code = app.exit(e);
     return code == 0 ? kExitOk : kExitUsage;
   }
+  if (show->parsed()) return RunShow(showOptions, ShowInColour(), std::cout, std::cerr);
   if (!check->empty()) return CheckPuzzle(checkPath, std::cout, std::cerr);
   options.threadsGiven = !threads->empty();
   options.outputBaseGiven = !outputBase->empty();

@@ -361,6 +361,10 @@ TEST(CommandLine, ExitCodes) {
       {{"--check", "soma.ini", "--threads", "2"}, 64, "excludes"},
       {{"--help"}, 0, "--output-base"},
       {{"--version"}, 0, "quaderix-cli 1."},
+      // show: the subcommand is reached, and its refusals keep their exit codes.
+      {{"show", "none_00.txt"}, 66, "none_00.txt cannot be read"},
+      {{"show", "soma.ini", "--solution", "1"}, 65, "is not a solution output file"},
+      {{"show", "soma.ini", "--list", "--solution", "1"}, 64, "excludes"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args.front() + " " + c.text);
