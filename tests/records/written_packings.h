@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "records/solution_record.h"
-#include "solver/puzzle_solver.h"
+#include "solver/reference_solver.h"
 #include "support/puzzle_description.h"
 #include "support/temp_files.h"
 
@@ -33,7 +33,7 @@ inline std::vector<SolverPacking> WritePackings(const TempDir& dir, PuzzleDescri
                                                 uint32_t most = 200) {
   puzzle.writeEveryNSolution = 1;
   const std::string path = dir.WriteFile("puzzle.ini", ToIni(puzzle));
-  PuzzleSolver solver(job, job, path, out);
+  ReferenceSolver solver(job, job, path, out);
   EXPECT_EQ(solver.Setup(job, job, path, out), 1);
   std::vector<SolverPacking> packings;
   uint32_t seen = 0;
