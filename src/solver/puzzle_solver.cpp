@@ -62,8 +62,6 @@ int PuzzleSolver::Prepare(std::shared_ptr<const SearchModel> model) {
     for (int32_t level = 1; level <= maxLevels; ++level)
       preCheckAt_[level] = level >= p.firstPreCheckStone && level <= p.lastPreCheckStone;
   }
-  lowestFreeStone_ = 0;
-  while (lowestFreeStone_ < stoneCount_ && copies_[lowestFreeStone_] <= 0) ++lowestFreeStone_;
   firstStone_ = -1;
   higherStonesLeft_ = totalStones_;
   openSymPositions_ = m.SymPosCount() - 1;
@@ -185,8 +183,13 @@ int PuzzleSolver::SetupUnit(std::shared_ptr<const SearchModel> model, const Work
     }
     depth_ = d;
     Level& level = levels_[d];
-    level = {lists, pos, s, lists[s].begin + c.placement, lists[s].begin + lists[s].count, 0, 0};
-    TakeStone(s, d);
+    level = Level{};
+    level.lists = lists;
+    level.pos = pos;
+    level.stone = s;
+    level.row = lists[s].begin + c.placement;
+    if (d == 1) StartJobStone(s);
+    --copies_[s];
     valid = TryPlace<0>(level, occ);
   }
   baseDepth_ = depth_ = valid ? prefixLength : 0;
@@ -213,57 +216,66 @@ int32_t PuzzleSolver::FirstFree(const uint64_t* occ) const {
   return cellCount_;
 }
 
+template <int W>
+int32_t PuzzleSolver::Window(int32_t pos, const uint64_t* occ) const {
+  const int32_t n = W > 0 ? W : words_;
+  const int32_t bit = pos + 1;
+  const int32_t w = bit >> 6;
+  const int32_t shift = bit & 63;
+  if (w >= n) return SearchModel::kWindowValues - 1;
+  uint64_t bits = occ[w] >> shift;
+  // Past the last word every cell counts as occupied, like the padding bits.
+  if (shift > 64 - SearchModel::kWindowBits)
+    bits |= (w + 1 < n ? occ[w + 1] : ~uint64_t{0}) << (64 - shift);
+  return static_cast<int32_t>(bits & (SearchModel::kWindowValues - 1));
+}
+
 int32_t PuzzleSolver::Pattern(int32_t pos, const uint64_t* occ) const {
+  // Holes, frame and earlier cells are occupied whenever pos is the first free cell; only
+  // the later neighbours are looked up.
   const SearchModel& m = *model_;
-  int32_t bits = 0;
-  for (int32_t b = 0; b < 6; ++b) {
-    const int32_t np = m.NeighbourPos(pos, b);
-    if (np < 0 || (occ[np >> 6] >> (np & 63) & 1) != 0) bits |= 1 << b;
+  const SearchModel::LaterNeighbours& later = m.Later(pos);
+  int32_t bits = later.fixedBits;
+  for (int32_t j = 0; j < later.count; ++j) {
+    const int32_t np = later.pos[j];
+    bits |= static_cast<int32_t>(occ[np >> 6] >> (np & 63) & 1) << later.bit[j];
   }
   return bits;
 }
 
-int32_t PuzzleSolver::NextStone(const CandidateRange* lists, int32_t after, int32_t last) const {
-  // Every type below lowestFreeStone has no copies left.
-  for (int32_t s = std::max(after + 1, lowestFreeStone_); s <= last; ++s) {
-    if (copies_[s] > 0 && lists[s].count > 0) return s;
-  }
-  return -1;
-}
-
-void PuzzleSolver::TakeStone(int32_t stone, int32_t level) {
-  --copies_[stone];
-  if (stone == lowestFreeStone_) {
-    while (lowestFreeStone_ < stoneCount_ && copies_[lowestFreeStone_] <= 0) ++lowestFreeStone_;
-  }
-  if (level == 1) {
-    firstStone_ = stone;
-    // TotalStones less one copy of every type up to the first stone, counting only types
-    // that have copies: the stones of higher types that can still reach the positions.
-    higherStonesLeft_ = totalStones_ - model_->TypesWithCopiesUpTo(stone);
-    openSymPositions_ = model_->SymPosCount() - 1;
-  }
-}
-
-void PuzzleSolver::ReturnStone(int32_t stone) {
-  ++copies_[stone];
-  if (stone < lowestFreeStone_) lowestFreeStone_ = stone;
+void PuzzleSolver::StartJobStone(int32_t stone) {
+  firstStone_ = stone;
+  // TotalStones less one copy of every type up to the first stone, counting only types
+  // that have copies: the stones of higher types that can still reach the positions.
+  higherStonesLeft_ = totalStones_ - model_->TypesWithCopiesUpTo(stone);
+  openSymPositions_ = model_->SymPosCount() - 1;
 }
 
 template <int W>
 bool PuzzleSolver::TryPlace(Level& level, uint64_t* occ) {
+  return Fits<W>(level.row, level.stone, occ) && Accept<W>(level, occ);
+}
+
+template <int W>
+bool PuzzleSolver::Fits(int32_t row, int32_t stone, const uint64_t* occ) const {
   const SearchModel& m = *model_;
-  const int32_t row = level.row;
   if constexpr (W > 0) {
     const uint64_t* mask = m.RowMask(row);
     for (int32_t w = 0; w < W; ++w)
       if ((mask[w] & occ[w]) != 0) return false;
   } else {
     const int32_t* cells = m.RowCells(row);
-    const int32_t n = m.StoneCubes(level.stone);
+    const int32_t n = m.StoneCubes(stone);
     for (int32_t j = 0; j < n; ++j)
       if ((occ[cells[j] >> 6] >> (cells[j] & 63) & 1) != 0) return false;
   }
+  return true;
+}
+
+template <int W>
+bool PuzzleSolver::Accept(Level& level, uint64_t* occ) {
+  const SearchModel& m = *model_;
+  const int32_t row = level.row;
   const int32_t s = level.stone;
   const uint8_t claims = m.RowClaims(row);
   // A lower stone on another symmetry position is a rotated copy of a packing that the job
@@ -301,6 +313,7 @@ bool PuzzleSolver::TryPlace(Level& level, uint64_t* occ) {
       for (int32_t w = 0; w < n && !open; ++w) open = (around[w] & ~occ[w]) != 0;
       if (!open) {
         Lift<W>(level, occ);
+        --copies_[s];
         return false;
       }
     }
@@ -321,6 +334,7 @@ void PuzzleSolver::Lift(const Level& level, uint64_t* occ) {
   }
   openSymPositions_ += level.claimed;
   higherStonesLeft_ += level.higher;
+  ++copies_[level.stone];
 }
 
 template <int W>
@@ -332,6 +346,8 @@ void PuzzleSolver::Run(int64_t budget) {
     std::copy(occupied_.begin(), occupied_.end(), local);
     occ = local;
   }
+  const int32_t* rowStone = m.RowStones();
+  const int32_t* windowRows = m.WindowRows();
   int64_t tried = 0;
   int32_t mode = mode_;
   while (tried < budget) {
@@ -347,7 +363,6 @@ void PuzzleSolver::Run(int64_t budget) {
         // The other rows and stones of the last level are not tried after a packing: the
         // search goes on with the next alternative of the level below.
         Lift<W>(levels_[depth_], occ);
-        ReturnStone(levels_[depth_].stone);
         --depth_;
         if (depth_ == baseDepth_) {
           mode = kDone;
@@ -357,8 +372,6 @@ void PuzzleSolver::Run(int64_t budget) {
         break;  // one packing per step at most
       }
       int32_t pos = cellCount_;
-      const CandidateRange* lists = nullptr;
-      int32_t stone = -1;
       if (depth_ == cutDepth_ && depth_ > baseDepth_) {
         for (int32_t d = 1; d <= depth_; ++d) {
           const Level& l = levels_[d];
@@ -368,14 +381,8 @@ void PuzzleSolver::Run(int64_t budget) {
       } else {
         pos = FirstFree<W>(occ);
       }
-      if (pos < cellCount_) {
-        lists = m.Candidates(pos, Pattern(pos, occ));
-        assert(lists != nullptr);
-        stone = depth_ == 0 ? NextStone(lists, startStone - 1, endStone)
-                            : NextStone(lists, -1, stoneCount_ - 1);
-      }
-      if (stone < 0) {
-        // No cell left, no stone for the cell, or a cut: this node is done.
+      if (pos >= cellCount_) {
+        // No cell left or a cut: this node is done.
         if (depth_ == baseDepth_) {
           mode = kDone;
           break;
@@ -384,27 +391,67 @@ void PuzzleSolver::Run(int64_t budget) {
         mode = kAdvance;
         continue;
       }
+      const int32_t group = m.Group(pos, Pattern(pos, occ));
+      assert(group >= 0);
+      const CandidateRange* lists = m.GroupRanges(group);
+      const int32_t window = Window<W>(pos, occ);
+      // The rows of all stones lie in stone order, each stone's in its list's order: one
+      // scan over them tries the stones in ascending order. Level 1 takes only the job's
+      // stones.
+      const int32_t first = depth_ == 0 ? startStone : 0;
+      const int32_t last = depth_ == 0 ? endStone : stoneCount_ - 1;
       ++depth_;
-      TakeStone(stone, depth_);
-      levels_[depth_] = {
-          lists, pos, stone, lists[stone].begin - 1, lists[stone].begin + lists[stone].count, 0, 0};
+      Level& opened = levels_[depth_];
+      opened.lists = lists;
+      opened.pos = pos;
+      opened.stone = -1;
+      opened.lo = lists[first].begin;
+      opened.hi = lists[last].begin + lists[last].count;
+      opened.index = m.WindowBegin(group, window) - 1;
+      opened.indexEnd = m.WindowBegin(group, window + 1);
       mode = kAdvance;
     }
     // Advance the top level to its next acceptable row, dropping exhausted levels.
     Level& level = levels_[depth_];
-    if (++level.row < level.rowEnd) {
-      ++tried;
-      if (TryPlace<W>(level, occ)) mode = kDescend;
-      continue;
+    int64_t index = level.index + 1;
+    const int64_t indexEnd = level.indexEnd;
+    for (;;) {
+      // Most rows overlap the stones already placed; skip them in a tight loop.
+      if constexpr (W == 1) {
+        const uint64_t* masks = m.WindowMasks();
+        const uint64_t o = occ[0];
+        while (index < indexEnd && (masks[index] & o) != 0) ++index;
+      } else if constexpr (W > 1) {
+        const uint64_t* masks = m.WindowMasks();
+        for (; index < indexEnd; ++index) {
+          const uint64_t* mask = masks + index * W;
+          uint64_t overlap = 0;
+          for (int32_t w = 0; w < W; ++w) overlap |= mask[w] & occ[w];
+          if (overlap == 0) break;
+        }
+      } else {
+        while (index < indexEnd && !Fits<W>(windowRows[index], rowStone[windowRows[index]], occ))
+          ++index;
+      }
+      if (index >= indexEnd) break;
+      const int32_t r = windowRows[index];
+      if (copies_[rowStone[r]] > 0 && r >= level.lo && r < level.hi) break;
+      ++index;  // a stone with no copies left, or outside the job's stones
     }
-    ReturnStone(level.stone);
-    const int32_t stone =
-        NextStone(level.lists, level.stone, depth_ == 1 ? endStone : stoneCount_ - 1);
-    if (stone >= 0) {
-      TakeStone(stone, depth_);
-      level.stone = stone;
-      level.row = level.lists[stone].begin - 1;
-      level.rowEnd = level.lists[stone].begin + level.lists[stone].count;
+    tried += index - level.index;
+    level.index = index;
+    if (index < indexEnd) {
+      const int32_t row = windowRows[index];
+      level.row = row;
+      const int32_t s = rowStone[row];
+      level.stone = s;
+      if (depth_ == 1 && s != firstStone_) StartJobStone(s);
+      --copies_[s];
+      if (Accept<W>(level, occ)) {
+        mode = kDescend;
+      } else {
+        ++copies_[s];
+      }
       continue;
     }
     --depth_;

@@ -77,7 +77,10 @@ class PuzzleSolver {
     int32_t pos = 0;
     int32_t stone = 0;
     int32_t row = 0;  // absolute row index into the model's row arrays
-    int32_t rowEnd = 0;
+    int32_t lo = 0;   // rows [lo, hi) may be taken: all, or at level 1 the job's stones
+    int32_t hi = 0;
+    int64_t index = 0;  // the row's place in the model's window rows
+    int64_t indexEnd = 0;
     uint8_t claimed = 0;  // the row claimed a symmetry position
     uint8_t higher = 0;   // the row took one of higherStonesLeft
   };
@@ -89,13 +92,22 @@ class PuzzleSolver {
   template <int W>
   bool TryPlace(Level& level, uint64_t* occ);
   template <int W>
+  bool Fits(int32_t row, int32_t stone, const uint64_t* occ) const;
+  // The rules and checks for a row that fits, whose stone is already taken; on acceptance
+  // it is on the grid, on refusal nothing has changed.
+  template <int W>
+  bool Accept(Level& level, uint64_t* occ);
+
+  template <int W>
   void Lift(const Level& level, uint64_t* occ);
   template <int W>
   int32_t FirstFree(const uint64_t* occ) const;
   int32_t Pattern(int32_t pos, const uint64_t* occ) const;
-  int32_t NextStone(const CandidateRange* lists, int32_t after, int32_t last) const;
-  void TakeStone(int32_t stone, int32_t level);
-  void ReturnStone(int32_t stone);
+  // The occupancy of the kWindowBits fill positions after `pos`.
+  template <int W>
+  int32_t Window(int32_t pos, const uint64_t* occ) const;
+  // Level 1 took `stone`: the symmetry counters start again for this first stone.
+  void StartJobStone(int32_t stone);
   void ReportSolution();
   void WriteRecord(const std::string& record);
 
@@ -110,7 +122,6 @@ class PuzzleSolver {
   int32_t totalStones_ = 0;
   int32_t stoneCount_ = 0;
   int32_t words_ = 1;
-  int32_t lowestFreeStone_ = 0;
   int32_t firstStone_ = -1;
   int32_t higherStonesLeft_ = 0;
   int32_t openSymPositions_ = 0;

@@ -48,11 +48,14 @@ int SearchModel::BuildMasks() {
       symMask[pos >> 6] |= uint64_t{1} << (pos & 63);
     }
     neighbourPos_.assign(static_cast<size_t>(n) * 6, -1);
+    later_.assign(static_cast<size_t>(n), LaterNeighbours{});
     neighbourMasks_.assign(static_cast<size_t>(n) * words_, 0);
     groupOf_.assign(static_cast<size_t>(n) * kPatternCount, -1);
+
     ranges_.clear();
     rowMasks_.clear();
     rowClaims_.clear();
+    rowStones_.clear();
     rowCellStart_.clear();
     rowCells_.clear();
     for (int32_t i = 0; i < n; ++i) {
@@ -63,10 +66,18 @@ int SearchModel::BuildMasks() {
       for (int32_t b = 0; b < 6; ++b) {
         const int32_t np = posOfCell_[cell + NeighbourOffset(b, p.xStride, p.yStride, p.zStride)];
         neighbourPos_[static_cast<size_t>(i) * 6 + b] = np;
-        if (np < 0 || np < i) fixedBits |= 1 << b;
+        if (np < 0 || np < i) {
+          fixedBits |= 1 << b;
+        } else {
+          LaterNeighbours& l = later_[i];
+          l.pos[l.count] = np;
+          l.bit[l.count] = b;
+          ++l.count;
+        }
         if (np >= 0)
           neighbourMasks_[static_cast<size_t>(i) * words_ + (np >> 6)] |= uint64_t{1} << (np & 63);
       }
+      later_[i].fixedBits = fixedBits;
       for (int32_t pattern = 0; pattern < kPatternCount; ++pattern) {
         if ((pattern & fixedBits) != fixedBits) continue;
         groupOf_[static_cast<size_t>(i) * kPatternCount + pattern] =
@@ -88,9 +99,50 @@ int SearchModel::BuildMasks() {
               if (symMask[pos >> 6] >> (pos & 63) & 1) claims = 1;
             }
             rowClaims_.push_back(claims);
+            rowStones_.push_back(k);
           }
         }
       }
+    }
+    // Per group and window: the group's rows, in order, that leave the window's occupied
+    // cells alone. The search scans only these; the others would not fit anyway.
+    const int32_t groups = static_cast<int32_t>(ranges_.size() / static_cast<size_t>(stoneCount));
+    windowStart_.assign(static_cast<size_t>(groups) * kWindowValues + 1, 0);
+    windowRows_.clear();
+    windowMasks_.clear();
+    std::vector<int32_t> groupPos(static_cast<size_t>(groups), 0);
+    for (int32_t i = 0; i < n; ++i)
+      for (int32_t pattern = 0; pattern < kPatternCount; ++pattern) {
+        const int32_t g = groupOf_[static_cast<size_t>(i) * kPatternCount + pattern];
+        if (g >= 0) groupPos[g] = i;
+      }
+    for (int32_t g = 0; g < groups; ++g) {
+      const CandidateRange* lists = ranges_.data() + static_cast<size_t>(g) * stoneCount;
+      const int32_t begin = lists[0].begin;
+      const int32_t end = lists[stoneCount - 1].begin + lists[stoneCount - 1].count;
+      for (int32_t v = 0; v < kWindowValues; ++v) {
+        windowStart_[static_cast<size_t>(g) * kWindowValues + v] =
+            static_cast<int64_t>(windowRows_.size());
+        for (int32_t r = begin; r < end; ++r) {
+          bool clear = true;
+          const int32_t* cells = rowCells_.data() + rowCellStart_[r];
+          const int32_t cubes = p.stones[rowStones_[r]].cubeCount;
+          for (int32_t j = 0; j < cubes && clear; ++j) {
+            const int32_t bit = cells[j] - groupPos[g] - 1;
+            clear = bit < 0 || bit >= kWindowBits || (v >> bit & 1) == 0;
+          }
+          if (clear) windowRows_.push_back(r);
+        }
+      }
+    }
+    windowStart_.back() = static_cast<int64_t>(windowRows_.size());
+    if (masks) {
+      // The masks again in window order, so that the scan reads them one after the other.
+      windowMasks_.resize(windowRows_.size() * static_cast<size_t>(words_));
+      for (size_t e = 0; e < windowRows_.size(); ++e)
+        for (int32_t w = 0; w < words_; ++w)
+          windowMasks_[e * words_ + w] =
+              rowMasks_[static_cast<size_t>(windowRows_[e]) * words_ + w];
     }
     typesUpTo_.assign(static_cast<size_t>(stoneCount), 0);
     int32_t types = 0;

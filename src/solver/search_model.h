@@ -74,8 +74,38 @@ class SearchModel {
   }
   // The fill positions of a row's cells, in row order; StoneCubes(stone) of them.
   const int32_t* RowCells(int32_t row) const { return rowCells_.data() + rowCellStart_[row]; }
+  // The cells right after a position in the fill order whose occupancy selects a window
+  // list: bit j of a window value is fill position pos + 1 + j.
+  static constexpr int32_t kWindowBits = 5;
+  static constexpr int32_t kWindowValues = 1 << kWindowBits;
+  // The group number of (pos, pattern), -1 where the pattern cannot occur.
+  int32_t Group(int32_t pos, int32_t pattern) const {
+    return groupOf_[static_cast<size_t>(pos) * kPatternCount + pattern];
+  }
+  const CandidateRange* GroupRanges(int32_t group) const {
+    return ranges_.data() + static_cast<size_t>(group) * puzzle_.stoneCount;
+  }
+  // The rows of `group` that avoid the occupied cells of `window`, as indices into
+  // WindowRows() from WindowBegin to WindowBegin of the next window.
+  int64_t WindowBegin(int32_t group, int32_t window) const {
+    return windowStart_[static_cast<size_t>(group) * kWindowValues + window];
+  }
+  const int32_t* WindowRows() const { return windowRows_.data(); }
+  // The mask of each window row, Words() words each. Only with row masks.
+  const uint64_t* WindowMasks() const { return windowMasks_.data(); }
+  // The stone type of every row. The rows of one (position, pattern) lie in stone order.
+  const int32_t* RowStones() const { return rowStones_.data(); }
   // 1 when the row covers one of the symmetry positions 1..symPosCount-1.
   uint8_t RowClaims(int32_t row) const { return rowClaims_[row]; }
+  // The neighbours of `pos` that may be free while it is the first free cell (those later
+  // in the fill order), and the pattern bits of all others, which are always occupied.
+  struct LaterNeighbours {
+    int32_t fixedBits = 0;
+    int32_t count = 0;
+    int32_t pos[6] = {};
+    int32_t bit[6] = {};
+  };
+  const LaterNeighbours& Later(int32_t pos) const { return later_[pos]; }
   // The in-block face neighbours of `pos`, as a mask.
   const uint64_t* NeighbourMask(int32_t pos) const {
     return neighbourMasks_.data() + static_cast<size_t>(pos) * words_;
@@ -93,13 +123,18 @@ class SearchModel {
   PuzzleParameters params_;
   PuzzleModel puzzle_;
   int32_t words_ = 1;
-  std::vector<int32_t> posOfCell_;        // per grid index: fill position, or -1
-  std::vector<int32_t> neighbourPos_;     // 6 per fill position
+  std::vector<int32_t> posOfCell_;     // per grid index: fill position, or -1
+  std::vector<int32_t> neighbourPos_;  // 6 per fill position
+  std::vector<LaterNeighbours> later_;
   std::vector<uint64_t> neighbourMasks_;  // words_ per fill position
   std::vector<int32_t> groupOf_;          // kPatternCount per fill position
   std::vector<CandidateRange> ranges_;    // stoneCount per group
   std::vector<uint64_t> rowMasks_;        // words_ per row
   std::vector<uint8_t> rowClaims_;
+  std::vector<int32_t> rowStones_;
+  std::vector<int64_t> windowStart_;
+  std::vector<int32_t> windowRows_;
+  std::vector<uint64_t> windowMasks_;
   std::vector<int64_t> rowCellStart_;
   std::vector<int32_t> rowCells_;
   std::vector<int32_t> typesUpTo_;

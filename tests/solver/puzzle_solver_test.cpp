@@ -1,56 +1,33 @@
-// Set-up, stepping and teardown of one job's solver, with known answers from the built-in
-// puzzle and from puzzles small enough to count by hand.
+// Set-up and teardown of one job's solver, and the reference engine's known answers on
+// puzzles small enough to count by hand.
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "solver/puzzle_solver.h"
 #include "solver/reference_solver.h"
 #include "solver/solver_test_util.h"
 
 namespace quaderix::testing {
 namespace {
 
-TEST(SolverBuiltIn, JobZeroEndsAfterItsFirstStepWithNothingPlaced) {
-  // The flat plus has no placement on the corner where the fill order starts, and the
-  // next stone that has one lies beyond the job's range.
-  ReferenceSolver solver(0, 0, "", "");
-  ASSERT_EQ(solver.Setup(0, 0, "", ""), 1);
-  EXPECT_EQ(solver.useFile, 0);
-  ASSERT_EQ(solver.Step(), 0);
-  EXPECT_EQ(solver.searchMode, ModeDone);
-  EXPECT_EQ(solver.depth, 0);
-  EXPECT_EQ(StepToEnd(solver).size(), 1u);  // the step after only raises `finished`
-  EXPECT_EQ(solver.SolutionCount(), 0u);
-}
-
 TEST(SolverBuiltIn, JobsBeyondTheBoundAreFinishedRightAfterSetup) {
   // 12 stone types less 4 symmetry positions: job 8 is the last with anything to search.
-  for (int job = 8; job <= 11; ++job) {
-    SCOPED_TRACE(job);
-    ReferenceSolver solver(job, job, "", "");
-    ASSERT_EQ(solver.Setup(job, job, "", ""), 1);
-    EXPECT_EQ(solver.finished, job > 8 ? 1 : 0);
-    EXPECT_EQ(solver.grid.empty(), job > 8);
-    EXPECT_EQ(solver.cellOrder.empty(), job > 8);
-    if (job > 8) {
-      EXPECT_EQ(solver.Step(), 0);
-      EXPECT_EQ(solver.SolutionCount(), 0u);
-    }
+  // A start beyond the stones leaves the job empty instead of searching job 0 again.
+  const struct {
+    int32_t start, end, startStone, endStone, finished;
+  } cases[] = {{8, 8, 8, 8, 0},   {9, 9, 9, 8, 1},    {11, 11, 11, 8, 1},
+               {-1, 99, 0, 8, 0}, {12, 12, 12, 8, 1}, {40, 40, 40, 8, 1}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.start) + ".." + std::to_string(c.end));
+    PuzzleSolver solver(c.start, c.end, "", "");
+    ASSERT_EQ(solver.Setup(c.start, c.end, "", ""), 1);
+    EXPECT_EQ(solver.startStone, c.startStone);
+    EXPECT_EQ(solver.endStone, c.endStone);
+    EXPECT_EQ(solver.finished, c.finished);
   }
-  ReferenceSolver solver(-1, -1, "", "");
-  ASSERT_EQ(solver.Setup(-1, 99, "", ""), 1);
-  EXPECT_EQ(solver.startStone, 0);
-  EXPECT_EQ(solver.endStone, 8);
-}
-
-TEST(SolverBuiltIn, FirstStepsKeepTheSearchStateConsistent) {
-  // With the isolated-cell check on and twelve types; StepToEnd checks after every step.
-  ReferenceSolver solver(1, 1, "", "");
-  ASSERT_EQ(solver.Setup(1, 1, "", ""), 1);
-  EXPECT_EQ(StepToEnd(solver, 3000).size(), 3000u);
-  EXPECT_EQ(solver.firstStone, 1);
 }
 
 TEST(SolverSearch, SmallPuzzlesHaveKnownCountsPerJob) {
@@ -91,22 +68,22 @@ TEST(SolverLifecycle, StepAfterTeardownReturnsOneAndTheCountStaysReadable) {
   TempDir dir;
   const std::string path = dir.WriteFile(
       "dominoes.ini", ToIni({.xSize = 2, .ySize = 2, .zSize = 2, .stones = {{kDomino, 4}}}));
-  ReferenceSolver solver(0, 0, path, "");
+  PuzzleSolver solver(0, 0, path, "");
   ASSERT_EQ(solver.Setup(0, 0, path, ""), 1);
-  StepToEnd(solver);
+  while (!solver.finished) EXPECT_EQ(solver.Step(), 0);
   solver.Teardown();
   EXPECT_EQ(solver.ready, 0);
   EXPECT_EQ(solver.Step(), 1);
   EXPECT_EQ(solver.SolutionCount(), 9u);
   EXPECT_EQ(solver.finished, 1);
-  EXPECT_TRUE(solver.grid.empty());
+  EXPECT_EQ(solver.Model(), nullptr);
   solver.Teardown();  // a second teardown frees nothing twice
 
   // A new set-up on the same solver starts the count afresh and finds the same packings.
   ASSERT_EQ(solver.Setup(0, 0, path, ""), 1);
   EXPECT_EQ(solver.SolutionCount(), 0u);
   EXPECT_EQ(solver.finished, 0);
-  StepToEnd(solver);
+  while (!solver.finished) solver.Step();
   EXPECT_EQ(solver.SolutionCount(), 9u);
 }
 

@@ -88,41 +88,5 @@ TEST(SearchCrossCheck, PlacementCoveringSeveralPositionsClaimsOnlyOne) {
   EXPECT_EQ(SolverJobCounts(dir, puzzle), (std::vector<int64_t>{18, 6, 0, 0, 0}));
 }
 
-TEST(SearchState, PausesBetweenStepsChangeNothing) {
-  // Two solvers of the same job advanced alternately, with pauses of different lengths,
-  // go through the same counts as one solver stepped alone and write the same records.
-  TempDir dir;
-  for (NamedPuzzle& named : CrossCheckPuzzles()) {
-    if (named.name == "SomaCube") continue;  // large; the others take the same paths
-    SCOPED_TRACE(named.name);
-    named.puzzle.writeEveryNSolution = 3;
-    const std::string path = dir.WriteFile("puzzle.ini", ToIni(named.puzzle));
-    std::vector<std::string> files;
-    std::vector<std::vector<uint32_t>> counts(3);
-    std::vector<std::unique_ptr<ReferenceSolver>> solvers;
-    for (int i = 0; i < 3; ++i) {
-      files.push_back(dir.PathOf(named.name + std::to_string(i) + ".txt"));
-      solvers.push_back(std::make_unique<ReferenceSolver>(0, 0, path, files[i]));
-      ASSERT_EQ(solvers[i]->Setup(0, 0, path, files[i]), 1);
-    }
-    counts[0] = StepToEnd(*solvers[0]);
-    for (int round = 1; !solvers[1]->finished || !solvers[2]->finished; ++round) {
-      for (int i = 1; i <= 2; ++i) {
-        const int pause = round % (i == 1 ? 3 : 5) + 1;
-        for (int n = 0; n < pause && !solvers[i]->finished; ++n) {
-          solvers[i]->Step();
-          counts[i].push_back(solvers[i]->SolutionCount());
-        }
-      }
-    }
-    EXPECT_GT(solvers[0]->SolutionCount(), 0u);
-    EXPECT_FALSE(ReadFileBytes(files[0]).empty());
-    for (int i = 1; i <= 2; ++i) {
-      EXPECT_EQ(counts[i], counts[0]);
-      EXPECT_EQ(ReadFileBytes(files[i]), ReadFileBytes(files[0]));
-    }
-  }
-}
-
 }  // namespace
 }  // namespace quaderix::testing
