@@ -322,8 +322,15 @@ bool WorkPool::BuildModel() {
       everyN_ = model->WriteEveryNSolution();
       jobs_ = std::move(jobs);
       phase_ = PoolSnapshot::Ready;
-      for (Job& job : jobs_) {
-        if (job.cut) ++cutsDone_;
+      // Counted here, under the lock that Snapshot reads them under.
+      for (const Job& job : jobs_) {
+        if (!job.cut) continue;
+        ++cutsDone_;
+        for (const Item& item : job.items) {
+          if (item.packing) continue;
+          ++unitCount_;
+          if (item.done) ++unitsDone_;
+        }
       }
       changed_.notify_all();
       // A resumed job's packings found while it was cut, after its last recorded unit,
@@ -373,18 +380,14 @@ bool WorkPool::RestoreJobs(const RunModel& model, std::vector<Job>& jobs, std::s
         item.count = 1;
         if (records && unit.solutions < 0)
           item.kept.Add(1, unit.prefix.data(), static_cast<int32_t>(unit.prefix.size()));
+      } else if (unit.solutions >= 0) {
+        item.done = item.taken = true;
+        item.count = static_cast<uint64_t>(unit.solutions);
+        item.nodes = unit.nodes;
+        job.doneNodes += static_cast<double>(unit.nodes);
+        job.doneShare += unit.share;
       } else {
-        ++unitCount_;
-        if (unit.solutions >= 0) {
-          item.done = item.taken = true;
-          item.count = static_cast<uint64_t>(unit.solutions);
-          item.nodes = unit.nodes;
-          job.doneNodes += static_cast<double>(unit.nodes);
-          job.doneShare += unit.share;
-          ++unitsDone_;
-        } else {
-          job.leftShare += unit.share;
-        }
+        job.leftShare += unit.share;
       }
       if (item.done) job.solutions += item.count;
       if (item.taken) job.started = true;

@@ -1,6 +1,7 @@
 // The pool on tree models: for any number of workers and any cutting, every job counts
 // and writes exactly what its serial search does; Pause holds every worker and loses
-// nothing; Stop leaves every file a whole-record prefix of the serial one.
+// nothing; Stop leaves every file a whole-record prefix of the serial one; a pool resumed
+// from its checkpoints ends as the serial search.
 
 #include "run/work_pool.h"
 
@@ -142,6 +143,45 @@ TEST(WorkPool, StopLeavesEveryFileAWholeRecordPrefixOfTheSerialOne) {
       found += s.jobs[j].solutions;
     }
     EXPECT_GT(found, 0u);
+  }
+}
+
+TEST(WorkPool, StoppedAndResumedFromItsCheckpointsEndsAsTheSerialSearch) {
+  // With records a job vouches only for a leading run of units; without, for any
+  // finished unit. Each round resumes with another number of workers.
+  for (const int32_t everyN : {1, 0}) {
+    SCOPED_TRACE(everyN);
+    TempDir dir;
+    auto model = std::make_shared<TreeModel>(3, 12, everyN);
+    model->stepDelayUs = 20;
+    std::unique_ptr<Checkpoint> saved;
+    for (int32_t round = 0; round < 4; ++round) {
+      QueuedMessageSink sink;
+      WorkPool pool(sink, Serve(model), "", PoolOptions{1 + round % 3, 0, 8, dir.PathOf("r")});
+      if (saved) pool.ResumeFrom(*saved);
+      ASSERT_TRUE(pool.Start());
+      // Checkpoints taken while the workers run must not disturb them.
+      const uint64_t until = model->steps.load() + 1500;
+      Checkpoint running;
+      while (model->steps.load() < until && !pool.Snapshot().allComplete) {
+        pool.TakeCheckpoint(&running);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+      pool.Stop();
+      saved = std::make_unique<Checkpoint>();
+      ASSERT_TRUE(pool.TakeCheckpoint(saved.get()));
+    }
+    model->stepDelayUs = 0;
+    QueuedMessageSink sink;
+    WorkPool pool(sink, Serve(model), "", PoolOptions{2, 0, 8, dir.PathOf("r")});
+    pool.ResumeFrom(*saved);
+    ASSERT_TRUE(pool.Start());
+    const PoolSnapshot s = WaitForEnd(pool, sink);
+    for (int32_t j = 0; j < 3; ++j) {
+      const auto [count, records] = model->SerialRecords(j);
+      EXPECT_EQ(s.jobs[j].solutions, count) << "job " << j;
+      EXPECT_EQ(ReadAll(OutputFileName(dir.PathOf("r"), j)), records) << "job " << j;
+    }
   }
 }
 
