@@ -16,7 +16,7 @@
 #include "run/run_supervisor.h"
 #include "run/solver_engine.h"
 #include "threads/message_sink.h"
-#include "threads/puzzle_thread.h"
+#include "threads/tick_count.h"
 
 namespace {
 

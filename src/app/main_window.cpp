@@ -28,7 +28,7 @@
 #include "app/solution_viewer.h"
 #include "run/settings.h"
 #include "run/solver_engine.h"
-#include "threads/puzzle_thread.h"
+#include "threads/tick_count.h"
 
 namespace quaderix {
 

@@ -26,7 +26,7 @@
 #include "run/settings.h"
 #include "run/solver_engine.h"
 #include "threads/message_sink.h"
-#include "threads/puzzle_thread.h"
+#include "threads/tick_count.h"
 
 namespace quaderix {
 namespace {
@@ -217,8 +217,7 @@ int RunPuzzle(const RunOptions& options) {
   // The jobs would refuse the puzzle one by one; refuse it once, before any job starts,
   // with the sentence --check gives.
   std::vector<std::string> warnings;
-  if (const int checked =
-          PrecheckRun(settings.configFileName, settings.maxThreads, warnings, std::cerr);
+  if (const int checked = PrecheckRun(settings.configFileName, warnings, std::cerr);
       checked != kExitOk)
     return checked;
   for (const std::string& warning : warnings) std::fprintf(stderr, "%s\n", warning.c_str());

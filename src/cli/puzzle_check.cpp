@@ -63,19 +63,16 @@ std::vector<std::string> CommentWarnings(const std::string& path) {
   return warnings;
 }
 
-int PrecheckRun(const std::string& path, int64_t jobsAtOnce, std::vector<std::string>& warnings,
-                std::ostream& err) {
+int PrecheckRun(const std::string& path, std::vector<std::string>& warnings, std::ostream& err) {
   warnings = CommentWarnings(path);
   PuzzleModel model;
   SetupPlan plan;
   SetupError error;
   if (!PlanSetup(path, 1, model, plan, &error)) return Refuse(path, error, err);
-  // The run builds the tables once and every worker shares them.
-  (void)jobsAtOnce;
+  // The run builds the tables once and every worker shares them. The symmetry analysis
+  // is part of the run's start lines in the log, so it is not repeated here.
   if (!CheckMemoryFits(plan.jobBytes, 1, AvailableMemoryBytes(), &error))
     return Refuse(path, error, err);
-  const SymmetryAnalysis symmetry = AnalyseSymmetry(SymmetryInputOf(model));
-  if (!symmetry.warning.empty()) warnings.push_back(symmetry.warning);
   return kExitOk;
 }
 

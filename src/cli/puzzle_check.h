@@ -24,12 +24,11 @@ inline constexpr int kExitInterrupted = 130;
 // one sentence saying why on `err` and kExitNoInput.
 int CheckReadable(const std::string& path, std::ostream& err);
 
-// The warnings a user should see before a run of `path` with `jobsAtOnce` jobs running at
-// once: values that carry a comment, and symmetry positions that are not exact. Returns
-// kExitOk, or kExitSetupFailed after writing "The puzzle file P is refused: reason." to
-// `err` when any job's set-up would refuse the puzzle or it would not fit into memory.
-int PrecheckRun(const std::string& path, int64_t jobsAtOnce, std::vector<std::string>& warnings,
-                std::ostream& err);
+// The warnings a user should see before a run of `path`: values that carry a comment (the
+// symmetry analysis is part of the run's start lines). Returns kExitOk, or
+// kExitSetupFailed after writing "The puzzle file P is refused: reason." to `err` when the
+// set-up would refuse the puzzle or its tables would not fit into memory.
+int PrecheckRun(const std::string& path, std::vector<std::string>& warnings, std::ostream& err);
 
 // "Warning: ..." for every value in `path` that holds a semicolon.
 std::vector<std::string> CommentWarnings(const std::string& path);

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "config/puzzle_definition.h"
+#include "model/symmetry_analysis.h"
 
 namespace quaderix {
 namespace {
@@ -124,6 +125,10 @@ void RunSupervisor::OnStart() {
   log_.AppendLog("Number of symetries = %d", static_cast<int>(summary.symPosCount));
   log_.AppendLog("Write one every %d solutions to the output file(s)",
                  static_cast<int>(summary.writeEveryNSolution));
+  // Whether the symmetry positions keep the counts exact, and which would if they do not:
+  // a count that silently loses packings is worse than no count.
+  for (const std::string& sentence : SymmetrySentences(configFileName))
+    log_.AppendLog("%s", sentence.c_str());
 
   PoolOptions options = poolOptions;
   options.workers = maxThreads;

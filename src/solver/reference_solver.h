@@ -23,10 +23,11 @@ struct SearchFrame {
   const PlacementList* candidates = nullptr;  // stoneCount lists for (pattern, orderPos)
 };
 
-// One job's solver: set up from the puzzle definition, then a resumable depth-first search
-// that the worker advances one Step at a time, checking its commands in between. Owned by
-// one PuzzleThread and used only on its worker's thread; other threads read nothing but
-// SolutionCount() and OutputFailures(), both relaxed atomics.
+// The first engine, kept as the oracle that the tests and the bench compare the bit-mask
+// search with: one job's solver, set up from the puzzle definition, then a resumable
+// depth-first search advanced one Step (one descent or one backtrack move) at a time.
+// Used on one thread; others read nothing but SolutionCount() and OutputFailures(), both
+// relaxed atomics.
 class ReferenceSolver : public PuzzleModel {
  public:
   // -1 for a stone bound means "not given" and becomes 0.

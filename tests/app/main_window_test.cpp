@@ -30,7 +30,7 @@
 #include "run/settings.h"
 #include "run/tree_model.h"
 #include "support/temp_files.h"
-#include "threads/run_puzzles.h"
+#include "support/run_puzzles.h"
 
 namespace quaderix {
 namespace {

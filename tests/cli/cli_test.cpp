@@ -18,7 +18,7 @@
 #include <gtest/gtest.h>
 
 #include "support/temp_files.h"
-#include "threads/run_puzzles.h"
+#include "support/run_puzzles.h"
 
 namespace quaderix {
 namespace {

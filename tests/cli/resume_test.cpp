@@ -20,7 +20,7 @@
 
 #include "run/checkpoint.h"
 #include "support/temp_files.h"
-#include "threads/run_puzzles.h"
+#include "support/run_puzzles.h"
 
 namespace quaderix {
 namespace {

@@ -85,8 +85,15 @@ TEST(RunSupervision, JobLinesInJobOrderAndTheLastTickClosesTheRun) {
   EXPECT_EQ(
       h.NewLines(),
       (Lines{"Block Size X*Y*Z=5*4*3", "Number of different stones = 3", "Number of symetries = 1",
-             "Write one every 100 solutions to the output file(s)", "Timeto initialize 0.0 sec",
-             "Reading the puzzle and building the placement tables"}));
+             "Write one every 100 solutions to the output file(s)",
+             // No file is named, so the analysis is of the built-in puzzle.
+             "Rotations that carry the block (cells and holes) onto itself: 4 of 24",
+             "Orbit of SymPos0 under them: 4 cells; only the identity keeps SymPos0 in place",
+             "The symmetry positions are that orbit: yes",
+             "Stone types with copies: 12 for 4 positions",
+             "Symmetry positions: exact, every count is 1/4 of all packings (4 of the block's "
+             "rotations carry SymPos0 onto them, one for each)",
+             "Timeto initialize 0.0 sec", "Reading the puzzle and building the placement tables"}));
   h.WaitUntilComplete();
   h.now = 4000;
   h.Drain();  // the finished notice

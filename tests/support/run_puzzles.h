@@ -1,9 +1,8 @@
 #pragma once
 
-// What the tests of the workers, the run supervision, the window and the command line
-// share: tiny puzzles whose counts and output records are known by hand or from the
-// search engine's own tests, one that never ends within a test, a job without a worker,
-// and a wait helper. Test-only; a fake job is used on the test's thread alone.
+// What the tests of the run supervision, the window and the command line share: tiny
+// puzzles whose counts and output records are known by hand or from the search engine's
+// own tests, one that never ends within a test, and a wait helper. Test-only.
 
 #include <chrono>
 #include <cstdio>
@@ -15,7 +14,6 @@
 #include <vector>
 
 #include "support/puzzle_description.h"
-#include "threads/puzzle_thread.h"
 
 namespace quaderix::testing {
 
@@ -123,54 +121,5 @@ inline size_t Occurrences(const std::string& text, const std::string& needle) {
   for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
   return n;
 }
-
-// A job without a worker: each command acts at once, as a worker that takes every command
-// instantly would, with the answers of the acceptance rules; the test sets its count and
-// its finish. Each command is noted in `events` ("start 0", "pause 1", ...) when given.
-class InstantJob : public PuzzleThreadBase {
- public:
-  explicit InstantJob(int32_t index, std::vector<std::string>* events = nullptr)
-      : PuzzleThreadBase(index, index, "", ""), index_(index), events_(events) {}
-
-  int Start(uint32_t) override {
-    Note("start");
-    if (GetState() != StateIdle) return 1;
-    if (startResult == 0) state.store(StateRunning);
-    return startResult;
-  }
-  int Pause(uint32_t) override { return Move("pause", StateRunning, StatePaused); }
-  int Continue(uint32_t) override { return Move("continue", StatePaused, StateRunning); }
-  int Stop(uint32_t) override {
-    Note("stop");
-    if (GetState() == StateIdle || GetState() == StateFailed) return 1;
-    if (stopResult == 0) state.store(StateIdle);
-    return stopResult;
-  }
-  void PostText(std::string) override {}
-  void PostLine(std::string) override {}
-  void PostNotify() override {}
-
-  void SetCount(uint32_t n) { solver.solutionCount.store(n); }
-  void Finish() { state.store(StateFinished); }
-
-  // The answers of Start and Stop in a state that allows them.
-  int startResult = 0;
-  int stopResult = 0;
-
- private:
-  void Note(const char* what) {
-    if (events_) events_->push_back(what + (" " + std::to_string(index_)));
-  }
-  int Move(const char* what, int32_t from, int32_t to) {
-    Note(what);
-    if (GetState() == StateFinished) return 0;
-    if (GetState() != from) return 1;
-    state.store(to);
-    return 0;
-  }
-
-  int32_t index_;
-  std::vector<std::string>* events_;
-};
 
 }  // namespace quaderix::testing
