@@ -1,9 +1,5 @@
 #include "run/work_pool.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -74,27 +70,6 @@ double SimulatedWallTime(const std::vector<TaskTime>& tasks, int32_t workers) {
     wall = std::max(wall, end);
   }
   return wall;
-}
-
-bool AppendRecord(const std::string& path, const std::string& record) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-  if (fd < 0) return false;
-  // Another writer of the same file waits until this record stands in it whole.
-  flock(fd, LOCK_EX);
-  bool ok = true;
-  size_t done = 0;
-  while (done < record.size()) {
-    const ssize_t n = ::write(fd, record.data() + done, record.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      ok = false;
-      break;
-    }
-    done += static_cast<size_t>(n);
-  }
-  flock(fd, LOCK_UN);
-  if (::close(fd) != 0) ok = false;
-  return ok;
 }
 
 void WorkPool::Kept::Add(uint64_t n, const PlacementChoice* c, int32_t depth) {

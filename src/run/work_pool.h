@@ -12,6 +12,7 @@
 
 #include "run/checkpoint.h"
 #include "run/unit_engine.h"
+#include "solver/record_file.h"
 #include "threads/message_sink.h"
 
 namespace quaderix {
@@ -216,8 +217,5 @@ double SimulatedWallTime(const std::vector<TaskTime>& tasks, int32_t workers);
 
 // "%s_%02d.txt" of `base` and `job`; "" when the base is empty.
 std::string OutputFileName(const std::string& base, int32_t job);
-// Appends one record to `path` with one write call under an exclusive lock, so that no
-// reader or other writer ever sees part of it. Returns false when it could not.
-bool AppendRecord(const std::string& path, const std::string& record);
 
 }  // namespace quaderix

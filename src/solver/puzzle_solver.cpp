@@ -1,7 +1,6 @@
 #include "solver/puzzle_solver.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,6 +8,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <new>
+
+#include "solver/record_file.h"
 
 namespace quaderix {
 
@@ -485,27 +486,7 @@ void PuzzleSolver::ReportSolution() {
 }
 
 void PuzzleSolver::WriteRecord(const std::string& record) {
-  const int fd = open(outputFileName.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-  if (fd < 0) {
-    outputFailures.fetch_add(1, std::memory_order_relaxed);
-    return;
-  }
-  // Another writer of the same file waits until this record stands in it whole; one write
-  // call puts it there, so a kill cannot leave half a record behind a finished write.
-  flock(fd, LOCK_EX);
-  size_t done = 0;
-  bool ok = true;
-  while (done < record.size()) {
-    const ssize_t n = write(fd, record.data() + done, record.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      ok = false;
-      break;
-    }
-    done += static_cast<size_t>(n);
-  }
-  flock(fd, LOCK_UN);
-  if (close(fd) != 0 || !ok) outputFailures.fetch_add(1, std::memory_order_relaxed);
+  if (!AppendRecord(outputFileName, record)) outputFailures.fetch_add(1, std::memory_order_relaxed);
 }
 
 }  // namespace quaderix
