@@ -22,29 +22,14 @@
 namespace quaderix {
 namespace {
 
-using testing::PuzzleDescription;
 using testing::SolverPacking;
 using testing::TempDir;
-
-// Tetracubes and dominoes in 4x4x3, with a hole at (3,3,2).
-PuzzleDescription Mixed() {
-  PuzzleDescription p{.xSize = 4,
-                      .ySize = 4,
-                      .zSize = 3,
-                      .stones = {{testing::kTetraL, 4},
-                                 {testing::kTripod, 2},
-                                 {testing::kTetraSquare, 2},
-                                 {testing::kDomino, 7},
-                                 {testing::kMonocube, 1}},
-                      .symPositions = {{0, 0, 0}}};
-  p.SetKey(3, 3, 2, 0);
-  return p;
-}
 
 TEST(SolutionViewer, OpensAFileAndStepsThroughItsRecords) {
   TempDir dir;
   const std::string out = dir.PathOf("sol_00.txt");
-  const std::vector<SolverPacking> expected = testing::WritePackings(dir, Mixed(), out, 0, 4);
+  const std::vector<SolverPacking> expected =
+      testing::WritePackings(dir, testing::MixedPuzzle(), out, 0, 4);
   ASSERT_EQ(expected.size(), 4u);
   SolutionViewer viewer;
   ASSERT_TRUE(viewer.OpenFile(QString::fromStdString(out)));
@@ -80,7 +65,7 @@ TEST(SolutionViewer, OpensAFileAndStepsThroughItsRecords) {
 TEST(SolutionViewer, TouchingStonesDifferAndTheLayersShowThem) {
   TempDir dir;
   const std::string out = dir.PathOf("sol_00.txt");
-  testing::WritePackings(dir, Mixed(), out, 0, 1);
+  testing::WritePackings(dir, testing::MixedPuzzle(), out, 0, 1);
   SolutionViewer viewer;
   ASSERT_TRUE(viewer.OpenFile(QString::fromStdString(out)));
   viewer.show();
@@ -112,7 +97,7 @@ TEST(SolutionViewer, TouchingStonesDifferAndTheLayersShowThem) {
 TEST(SolutionViewer, ViewTurnsZoomsAndResets) {
   TempDir dir;
   const std::string out = dir.PathOf("sol_00.txt");
-  testing::WritePackings(dir, Mixed(), out, 0, 1);
+  testing::WritePackings(dir, testing::MixedPuzzle(), out, 0, 1);
   SolutionViewer viewer;
   ASSERT_TRUE(viewer.OpenFile(QString::fromStdString(out)));
   viewer.show();
@@ -144,7 +129,7 @@ TEST(SolutionViewer, ViewTurnsZoomsAndResets) {
 TEST(SolutionViewer, FollowShowsTheNewestRecord) {
   TempDir dir;
   const std::string all = dir.PathOf("all.txt");
-  testing::WritePackings(dir, Mixed(), all, 0, 3);
+  testing::WritePackings(dir, testing::MixedPuzzle(), all, 0, 3);
   const std::string text = testing::ReadFileBytes(all);
   const size_t third = text.find("Solution : 3");
   const std::string path = dir.WriteFile("sol_00.txt", text.substr(0, third));
@@ -165,7 +150,7 @@ TEST(SolutionViewer, FollowShowsTheNewestRecord) {
 TEST(SolutionViewer, ExportsStlAndPng) {
   TempDir dir;
   const std::string out = dir.PathOf("sol_00.txt");
-  testing::WritePackings(dir, Mixed(), out, 0, 1);
+  testing::WritePackings(dir, testing::MixedPuzzle(), out, 0, 1);
   SolutionViewer viewer;
   ASSERT_TRUE(viewer.OpenFile(QString::fromStdString(out)));
   viewer.show();
