@@ -8,9 +8,6 @@
 #include <QListView>
 #include <QPushButton>
 #include <QTest>
-#include <array>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -18,35 +15,21 @@
 #include "app/layer_view.h"
 #include "app/packing_view.h"
 #include "app/solution_viewer.h"
+#include "records/stl_export.h"
 #include "records/written_packings.h"
 #include "solver/solver_test_util.h"
 
 namespace quaderix {
 namespace {
 
-using testing::PuzzleDescription;
 using testing::SolverPacking;
 using testing::TempDir;
-
-// Tetracubes and dominoes in 4x4x3, with a hole at (3,3,2).
-PuzzleDescription Mixed() {
-  PuzzleDescription p{.xSize = 4,
-                      .ySize = 4,
-                      .zSize = 3,
-                      .stones = {{testing::kTetraL, 4},
-                                 {testing::kTripod, 2},
-                                 {testing::kTetraSquare, 2},
-                                 {testing::kDomino, 7},
-                                 {testing::kMonocube, 1}},
-                      .symPositions = {{0, 0, 0}}};
-  p.SetKey(3, 3, 2, 0);
-  return p;
-}
 
 TEST(SolutionViewer, OpensAFileAndStepsThroughItsRecords) {
   TempDir dir;
   const std::string out = dir.PathOf("sol_00.txt");
-  const std::vector<SolverPacking> expected = testing::WritePackings(dir, Mixed(), out, 0, 4);
+  const std::vector<SolverPacking> expected =
+      testing::WritePackings(dir, testing::MixedPuzzle(), out, 0, 4);
   ASSERT_EQ(expected.size(), 4u);
   SolutionViewer viewer;
   ASSERT_TRUE(viewer.OpenFile(QString::fromStdString(out)));
@@ -82,7 +65,7 @@ TEST(SolutionViewer, OpensAFileAndStepsThroughItsRecords) {
 TEST(SolutionViewer, TouchingStonesDifferAndTheLayersShowThem) {
   TempDir dir;
   const std::string out = dir.PathOf("sol_00.txt");
-  testing::WritePackings(dir, Mixed(), out, 0, 1);
+  testing::WritePackings(dir, testing::MixedPuzzle(), out, 0, 1);
   SolutionViewer viewer;
   ASSERT_TRUE(viewer.OpenFile(QString::fromStdString(out)));
   viewer.show();
@@ -94,14 +77,10 @@ TEST(SolutionViewer, TouchingStonesDifferAndTheLayersShowThem) {
   for (int32_t z = 0; z < p.zSize; ++z)
     for (int32_t y = 0; y < p.ySize; ++y)
       for (int32_t x = 0; x < p.xSize; ++x) {
-        const int32_t c = p.CellIndex(x, y, z);
-        const int32_t piece = p.piece[c];
-        if (x + 1 < p.xSize && piece >= 0) {
-          const int32_t right = p.piece[p.CellIndex(x + 1, y, z)];
-          if (right >= 0 && right != piece) {
-            EXPECT_NE(colours[piece], colours[right]);
-          }
-        }
+        const int32_t piece = p.piece[p.CellIndex(x, y, z)];
+        // Neighbours along x differ also after the palette lookup.
+        const int32_t right = x + 1 < p.xSize ? p.piece[p.CellIndex(x + 1, y, z)] : piece;
+        EXPECT_TRUE(piece < 0 || right < 0 || right == piece || colours[piece] != colours[right]);
         // A corner pixel inside the cell: its piece's colour, or white for the hole.
         const QRect r = layers->CellRect(x, y, z);
         const QColor shown = image.pixelColor(r.left() + 2, r.top() + 2);
@@ -118,7 +97,7 @@ TEST(SolutionViewer, TouchingStonesDifferAndTheLayersShowThem) {
 TEST(SolutionViewer, ViewTurnsZoomsAndResets) {
   TempDir dir;
   const std::string out = dir.PathOf("sol_00.txt");
-  testing::WritePackings(dir, Mixed(), out, 0, 1);
+  testing::WritePackings(dir, testing::MixedPuzzle(), out, 0, 1);
   SolutionViewer viewer;
   ASSERT_TRUE(viewer.OpenFile(QString::fromStdString(out)));
   viewer.show();
@@ -150,7 +129,7 @@ TEST(SolutionViewer, ViewTurnsZoomsAndResets) {
 TEST(SolutionViewer, FollowShowsTheNewestRecord) {
   TempDir dir;
   const std::string all = dir.PathOf("all.txt");
-  testing::WritePackings(dir, Mixed(), all, 0, 3);
+  testing::WritePackings(dir, testing::MixedPuzzle(), all, 0, 3);
   const std::string text = testing::ReadFileBytes(all);
   const size_t third = text.find("Solution : 3");
   const std::string path = dir.WriteFile("sol_00.txt", text.substr(0, third));
@@ -171,29 +150,14 @@ TEST(SolutionViewer, FollowShowsTheNewestRecord) {
 TEST(SolutionViewer, ExportsStlAndPng) {
   TempDir dir;
   const std::string out = dir.PathOf("sol_00.txt");
-  testing::WritePackings(dir, Mixed(), out, 0, 1);
+  testing::WritePackings(dir, testing::MixedPuzzle(), out, 0, 1);
   SolutionViewer viewer;
   ASSERT_TRUE(viewer.OpenFile(QString::fromStdString(out)));
   viewer.show();
   const std::string stl = dir.PathOf("packing.stl");
   ASSERT_TRUE(viewer.ExportStl(QString::fromStdString(stl)));
-  std::istringstream in(testing::ReadFileBytes(stl));
-  std::string word;
-  size_t solids = 0;
-  std::array<double, 3> low{1e9, 1e9, 1e9}, high{-1e9, -1e9, -1e9};
-  while (in >> word) {
-    if (word == "solid") ++solids;
-    if (word != "vertex") continue;
-    for (int k = 0; k < 3; ++k) {
-      double v = 0;
-      in >> v;
-      low[k] = std::min(low[k], v);
-      high[k] = std::max(high[k], v);
-    }
-  }
-  EXPECT_EQ(solids, viewer.packing().pieces.size());
-  EXPECT_EQ(low, (std::array<double, 3>{0, 0, 0}));
-  EXPECT_EQ(high, (std::array<double, 3>{40, 40, 30}));  // 10 mm cubes
+  // The solids themselves are checked where they are made; here: the packing in 10 mm cubes.
+  EXPECT_EQ(testing::ReadFileBytes(stl), FormatStl(viewer.packing(), 10.0));
 
   const std::string png = dir.PathOf("view.png");
   ASSERT_TRUE(viewer.ExportPng(QString::fromStdString(png)));

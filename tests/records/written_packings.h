@@ -17,6 +17,19 @@
 
 namespace quaderix::testing {
 
+// Tetracubes, dominoes and a monocube in 4x4x3 with a hole at (3,3,2): packings where
+// pieces have many neighbours.
+inline PuzzleDescription MixedPuzzle() {
+  PuzzleDescription p{
+      .xSize = 4,
+      .ySize = 4,
+      .zSize = 3,
+      .stones = {{kTetraL, 4}, {kTripod, 2}, {kTetraSquare, 2}, {kDomino, 7}, {kMonocube, 1}},
+      .symPositions = {{0, 0, 0}}};
+  p.SetKey(3, 3, 2, 0);
+  return p;
+}
+
 // A packing as the solver held it when it counted it: full level numbers (100 and more too), per
 // cell in the reader's cell order, and the stone type of every level.
 struct SolverPacking {

