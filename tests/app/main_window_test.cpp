@@ -29,8 +29,8 @@
 #include "app/puzzle_app.h"
 #include "run/settings.h"
 #include "run/tree_model.h"
-#include "support/temp_files.h"
 #include "support/run_puzzles.h"
+#include "support/temp_files.h"
 
 namespace quaderix {
 namespace {
@@ -178,7 +178,8 @@ TEST(MainWindowLayout, ControlsCarryTheirTextsInsideTheDialog) {
                                                        {"completeLabel", "Complete:"},
                                                        {"lastSolutionsLabel", "Last Solutions:"},
                                                        {"ratesGroup", "Solutions per Second"},
-                                                       {"loadConfigButton", "Load Config"}};
+                                                       {"loadConfigButton", "Load Config"},
+                                                       {"solutionsButton", "&Solutions…"}};
   for (const auto& [name, text] : texts) {
     QWidget* control = Child<QWidget>(w, name);
     const char* property = qobject_cast<QGroupBox*>(control) ? "title" : "text";
