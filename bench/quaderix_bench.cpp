@@ -137,6 +137,24 @@ double SecondsSince(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
+// Steps `solver` as a worker would, until it is finished or the step limit is reached,
+// and notes the time, steps, solutions and whether it finished. Both engines step alike.
+template <typename Solver>
+Solver& StepToTheEnd(const Options& options, Solver& solver, JobResult& result) {
+  const Clock::time_point searchStart = Clock::now();
+  int64_t steps = 0;
+  while (!solver.finished && (options.maxSteps == 0 || steps < options.maxSteps)) {
+    solver.Step();
+    ++steps;
+  }
+  result.searchSeconds = SecondsSince(searchStart);
+  result.steps = steps;
+  result.solutions = solver.SolutionCount();
+  result.finished = solver.finished != 0;
+  solver.Teardown();
+  return solver;
+}
+
 JobResult RunReferenceJob(const Options& options, int32_t job) {
   JobResult result;
   result.job = job;
@@ -149,18 +167,8 @@ JobResult RunReferenceJob(const Options& options, int32_t job) {
     result.setupError = solver->setupError.message;
     return result;
   }
-  const Clock::time_point searchStart = Clock::now();
-  int64_t steps = 0;
-  while (!solver->finished && (options.maxSteps == 0 || steps < options.maxSteps)) {
-    solver->Step();
-    ++steps;
-  }
-  result.searchSeconds = SecondsSince(searchStart);
-  result.steps = steps;
-  result.work = static_cast<uint64_t>(steps);
-  result.solutions = solver->SolutionCount();
-  result.finished = solver->finished != 0;
-  solver->Teardown();
+  StepToTheEnd(options, *solver, result);
+  result.work = static_cast<uint64_t>(result.steps);
   return result;
 }
 
@@ -176,18 +184,7 @@ JobResult RunNewJob(const Options& options, std::shared_ptr<const quaderix::Sear
     result.setupError = solver->setupError.message;
     return result;
   }
-  const Clock::time_point searchStart = Clock::now();
-  int64_t steps = 0;
-  while (!solver->finished && (options.maxSteps == 0 || steps < options.maxSteps)) {
-    solver->Step();
-    ++steps;
-  }
-  result.searchSeconds = SecondsSince(searchStart);
-  result.steps = steps;
-  result.work = solver->NodeCount();
-  result.solutions = solver->SolutionCount();
-  result.finished = solver->finished != 0;
-  solver->Teardown();
+  result.work = StepToTheEnd(options, *solver, result).NodeCount();
   return result;
 }
 
