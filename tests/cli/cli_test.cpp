@@ -4,21 +4,18 @@
 // Ctrl-C, SIGTERM and SIGHUP in the middle of a run.
 
 #include <signal.h>
-#include <sys/wait.h>
 
 #include <cctype>
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
-#include <future>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "support/child_process.h"
 #include "support/temp_files.h"
-#include "support/run_puzzles.h"
 
 namespace quaderix {
 namespace {
@@ -68,22 +65,14 @@ struct Outcome {
 // With `signal`, sends it half a second after the program has started its first job.
 Outcome RunCli(const std::vector<std::string>& args, const fs::path& cwd, int signal = 0,
                const std::string& program = QUADERIX_CLI_PATH) {
-  std::string command = "cd '" + cwd.string() + "' && echo $$ >.pid && exec '" + program + "'";
-  for (const std::string& a : args) command += " '" + a + "'";
-  fs::remove(cwd / ".out");
-  auto status = std::async(std::launch::async, [&] {
-    return std::system((command + " </dev/null >.out 2>.err").c_str());
-  });
-  if (signal != 0) {
-    EXPECT_TRUE(testing::WaitFor(
-        [&] { return ReadAll(cwd / ".out").find("==> Thread(0) Started") != std::string::npos; },
-        30000));
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    kill(std::stoi(ReadAll(cwd / ".pid")), signal);
-  }
-  const int raw = status.get();
-  return Outcome{WIFEXITED(raw) ? WEXITSTATUS(raw) : 1000 + WTERMSIG(raw), ReadAll(cwd / ".out"),
-                 ReadAll(cwd / ".err")};
+  std::vector<std::string> argv = {program};
+  argv.insert(argv.end(), args.begin(), args.end());
+  testing::ChildProcess child(argv, cwd);
+  const int status =
+      signal == 0 ? child.Wait() : child.SignalAfter(std::chrono::milliseconds(500), signal, [&] {
+        return child.Out().find("==> Thread(0) Started") != std::string::npos;
+      });
+  return Outcome{status, child.Out(), child.Err()};
 }
 
 TEST(CommandLine, SolvesASmallPuzzleToItsKnownCounts) {

@@ -19,68 +19,24 @@
 #include <gtest/gtest.h>
 
 #include "run/checkpoint.h"
+#include "support/child_process.h"
 #include "support/temp_files.h"
-#include "support/run_puzzles.h"
 
 namespace quaderix {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::ChildProcess;
 using testing::ReadAll;
 using testing::TempDir;
 
 constexpr int kJobs = 7;  // of the Soma cube
 
-// The program started in `cwd` with stdout and stderr in .out and .err there.
-class Child {
- public:
-  Child(const std::vector<std::string>& args, const fs::path& cwd) : cwd_(cwd) {
-    std::vector<std::string> all = {QUADERIX_CLI_PATH};
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& a : all) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    const std::string out = (cwd / ".out").string(), err = (cwd / ".err").string();
-    pid_ = fork();
-    if (pid_ == 0) {
-      const int in = open("/dev/null", O_RDONLY);
-      const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      if (chdir(cwd.c_str()) != 0 || in < 0 || o < 0 || e < 0) _exit(127);
-      dup2(in, 0);
-      dup2(o, 1);
-      dup2(e, 2);
-      execv(argv[0], argv.data());
-      _exit(127);
-    }
-  }
-  // The exit status, or 1000 + the signal that ended it.
-  int Wait() {
-    int raw = 0;
-    waitpid(pid_, &raw, 0);
-    return Status(raw);
-  }
-  static int Status(int raw) { return WIFEXITED(raw) ? WEXITSTATUS(raw) : 1000 + WTERMSIG(raw); }
-  // Sends `signal` once `ready` holds (or at once) and `delay` has passed; the exit
-  // status, also when the program ended before.
-  int SignalAfter(std::chrono::microseconds delay, int signal,
-                  const std::function<bool()>& ready = nullptr) {
-    int raw = 0;
-    while (ready && !ready()) {
-      if (waitpid(pid_, &raw, WNOHANG) == pid_) return Status(raw);
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    std::this_thread::sleep_for(delay);
-    kill(pid_, signal);
-    return Wait();
-  }
-  std::string Out() const { return ReadAll(cwd_ / ".out"); }
-  std::string Err() const { return ReadAll(cwd_ / ".err"); }
-
- private:
-  fs::path cwd_;
-  pid_t pid_ = -1;
-};
+// The program with `args`, as ChildProcess takes it.
+std::vector<std::string> Cli(std::vector<std::string> args) {
+  args.insert(args.begin(), QUADERIX_CLI_PATH);
+  return args;
+}
 
 // The per-job lines of a summary, "job I: N solutions", in order.
 std::string JobLines(const std::string& out) {
@@ -107,7 +63,7 @@ std::string WrittenSoma() {
 TEST(Resume, KilledAndStoppedRunsEndAsOneUninterruptedRun) {
   TempDir dir;
   dir.WriteFile("soma.ini", WrittenSoma());
-  Child reference({"soma.ini", "--threads", "1", "--output-base", "ref"}, dir.path());
+  ChildProcess reference(Cli({"soma.ini", "--threads", "1", "--output-base", "ref"}), dir.path());
   ASSERT_EQ(reference.Wait(), 0) << reference.Err();
   const std::string counts = JobLines(reference.Out());
   ASSERT_NE(counts.find("job 6: 0 solutions\n"), std::string::npos) << reference.Out();
@@ -135,7 +91,7 @@ TEST(Resume, KilledAndStoppedRunsEndAsOneUninterruptedRun) {
     int afterSave = 0;  // cuts that came once a checkpoint stood
     for (; cut < c.cuts; ++cut) {
       resumed += fs::exists(dir.path() / "run.checkpoint") ? 1 : 0;
-      Child child(args(cut), dir.path());
+      ChildProcess child(Cli(args(cut)), dir.path());
       // Every other cut comes at any moment from the start, in the set-up or in the first
       // checkpoint's write too; the others come once a checkpoint stands.
       const fs::path saved = dir.path() / "run.checkpoint";
@@ -150,7 +106,7 @@ TEST(Resume, KilledAndStoppedRunsEndAsOneUninterruptedRun) {
     }
     const bool lastResumed = fs::exists(dir.path() / "run.checkpoint");
     resumed += lastResumed ? 1 : 0;
-    Child last(args(cut), dir.path());
+    ChildProcess last(Cli(args(cut)), dir.path());
     EXPECT_EQ(last.Wait(), 0) << last.Err();
     EXPECT_EQ(JobLines(last.Out()), counts);
     EXPECT_NE(last.Out().find("total: 2880 solutions in "), std::string::npos) << last.Out();
@@ -224,7 +180,7 @@ TEST(Resume, RefusesCheckpointsItCannotGoOnFrom) {
     const std::string job1 = ReadAll(dir.path() / "run_01.txt");
     std::vector<std::string> args = {"endless.ini", "--output-base", "run"};
     args.insert(args.end(), c.args.begin(), c.args.end());
-    Child child(args, dir.path());
+    ChildProcess child(Cli(args), dir.path());
     EXPECT_EQ(child.Wait(), 65);
     const std::string err = child.Err();
     EXPECT_NE(err.find(c.sentence), std::string::npos) << err;
@@ -237,7 +193,7 @@ TEST(Resume, RefusesCheckpointsItCannotGoOnFrom) {
   // Another output base finds its own checkpoint: one copied over is refused by name.
   dir.WriteFile("endless.ini", puzzle);
   dir.WriteFile("other.checkpoint", saved);
-  Child other({"endless.ini", "--output-base", "other", "--resume"}, dir.path());
+  ChildProcess other(Cli({"endless.ini", "--output-base", "other", "--resume"}), dir.path());
   EXPECT_EQ(other.Wait(), 65);
   EXPECT_NE(other.Err().find("output base \"run\""), std::string::npos) << other.Err();
 }
