@@ -25,14 +25,23 @@ namespace {
 using testing::SolverPacking;
 using testing::TempDir;
 
-TEST(SolutionViewer, OpensAFileAndStepsThroughItsRecords) {
+// A shown viewer on the first `records` packings that the solver writes of the mixed puzzle.
+struct OpenViewer {
   TempDir dir;
-  const std::string out = dir.PathOf("sol_00.txt");
-  const std::vector<SolverPacking> expected =
-      testing::WritePackings(dir, testing::MixedPuzzle(), out, 0, 4);
-  ASSERT_EQ(expected.size(), 4u);
+  std::string out = dir.PathOf("sol_00.txt");
+  std::vector<SolverPacking> expected;
   SolutionViewer viewer;
-  ASSERT_TRUE(viewer.OpenFile(QString::fromStdString(out)));
+  explicit OpenViewer(int records)
+      : expected(testing::WritePackings(dir, testing::MixedPuzzle(), out, 0, records)) {
+    EXPECT_TRUE(viewer.OpenFile(QString::fromStdString(out)));
+    viewer.show();
+  }
+};
+
+TEST(SolutionViewer, OpensAFileAndStepsThroughItsRecords) {
+  OpenViewer v(4);
+  auto& [dir, out, expected, viewer] = v;
+  ASSERT_EQ(expected.size(), 4u);
   EXPECT_EQ(viewer.RecordCount(), 4);
   auto* next = viewer.findChild<QPushButton*>("nextButton");
   auto* previous = viewer.findChild<QPushButton*>("previousButton");
@@ -63,12 +72,8 @@ TEST(SolutionViewer, OpensAFileAndStepsThroughItsRecords) {
 }
 
 TEST(SolutionViewer, TouchingStonesDifferAndTheLayersShowThem) {
-  TempDir dir;
-  const std::string out = dir.PathOf("sol_00.txt");
-  testing::WritePackings(dir, testing::MixedPuzzle(), out, 0, 1);
-  SolutionViewer viewer;
-  ASSERT_TRUE(viewer.OpenFile(QString::fromStdString(out)));
-  viewer.show();
+  OpenViewer v(1);
+  auto& [dir, out, expected, viewer] = v;
   const Packing& p = viewer.packing();
   const std::vector<QColor>& colours = viewer.pieceColours();
   ASSERT_EQ(colours.size(), p.pieces.size());
@@ -95,12 +100,8 @@ TEST(SolutionViewer, TouchingStonesDifferAndTheLayersShowThem) {
 }
 
 TEST(SolutionViewer, ViewTurnsZoomsAndResets) {
-  TempDir dir;
-  const std::string out = dir.PathOf("sol_00.txt");
-  testing::WritePackings(dir, testing::MixedPuzzle(), out, 0, 1);
-  SolutionViewer viewer;
-  ASSERT_TRUE(viewer.OpenFile(QString::fromStdString(out)));
-  viewer.show();
+  OpenViewer v(1);
+  auto& [dir, out, expected, viewer] = v;
   PackingView* view = viewer.packingView();
   // 4x4x3 less the hole: the outer surface of the block plus the hole's three inner faces.
   EXPECT_EQ(view->FaceCount(), 2u * (16 + 12 + 12) - 3 + 3);
@@ -148,12 +149,8 @@ TEST(SolutionViewer, FollowShowsTheNewestRecord) {
 }
 
 TEST(SolutionViewer, ExportsStlAndPng) {
-  TempDir dir;
-  const std::string out = dir.PathOf("sol_00.txt");
-  testing::WritePackings(dir, testing::MixedPuzzle(), out, 0, 1);
-  SolutionViewer viewer;
-  ASSERT_TRUE(viewer.OpenFile(QString::fromStdString(out)));
-  viewer.show();
+  OpenViewer v(1);
+  auto& [dir, out, expected, viewer] = v;
   const std::string stl = dir.PathOf("packing.stl");
   ASSERT_TRUE(viewer.ExportStl(QString::fromStdString(stl)));
   // The solids themselves are checked where they are made; here: the packing in 10 mm cubes.
