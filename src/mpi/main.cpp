@@ -18,9 +18,11 @@
 namespace quaderix {
 namespace {
 
-int RunFirstRank(const RunOptions& options, int32_t ranks) {
+int RunFirstRank(const RunOptions& options, int32_t ranks, int32_t cutFor) {
   UnitDispatcher dispatcher(ranks);
   RunFrontEnd frontEnd;
+  // As the pool would cut for that many workers.
+  if (cutFor > 0) frontEnd.maxUnitShare = 1.0 / (100.0 * cutFor);
   frontEnd.workers = dispatcher.GatherSlots();
   frontEnd.builder = RemoteModelBuilder(dispatcher);
   frontEnd.statusSuffix = [&dispatcher] {
@@ -60,6 +62,11 @@ int main(int argc, char** argv) {
       "quaderix-mpi"};
   RunOptions options;
   AddRunOptions(app, options);
+  int32_t cutFor = 0;
+  app.add_option("--cut-for", cutFor,
+                 "cut the jobs into units as for N search threads, to measure for the "
+                 "speed-up of a larger cluster")
+      ->check(CLI::Range(1, 1 << 20));
   int status = kExitOk;
   try {
     app.parse(argc, argv);
@@ -79,7 +86,7 @@ int main(int argc, char** argv) {
   if (ranks == 1) {
     status = RunPuzzle(options);
   } else if (rank == 0) {
-    status = RunFirstRank(options, ranks);
+    status = RunFirstRank(options, ranks, cutFor);
   } else {
     RankWorker(threads).Run();
   }

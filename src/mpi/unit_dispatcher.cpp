@@ -30,13 +30,14 @@ class RemoteUnitSearch : public UnitSearch {
   int Begin(const WorkUnit& unit, int32_t cutDepth, UnitObserver* observer) override {
     remote_ = cutDepth == 0;
     if (!remote_) return local_->Begin(unit, cutDepth, observer);
-    if (answered_) {
-      dispatcher_.NoteBookkeeping(SecondsSince(answeredAt_));
-      answered_ = false;
-    }
+    // What this rank did between the last answer and this unit: numbering, records.
+    const double bookkeeping = answered_ ? SecondsSince(answeredAt_) : -1;
+    answered_ = false;
     observer_ = observer;
     nodes_ = 0;
+    submittedAt_ = SteadyClock::now();
     pending_ = dispatcher_.Submit(unit, observer->Keeps());
+    if (bookkeeping >= 0) dispatcher_.NoteBookkeeping(bookkeeping);
     return 1;
   }
   // Waits a millisecond at most, so that a Pause or Stop of the pool is taken at once.
@@ -49,6 +50,8 @@ class RemoteUnitSearch : public UnitSearch {
     lock.unlock();
     answeredAt_ = SteadyClock::now();
     answered_ = true;
+    const double roundTrip = std::chrono::duration<double>(answeredAt_ - submittedAt_).count();
+    dispatcher_.NoteUnit(pending_->answer.seconds, roundTrip - pending_->answer.seconds);
     pending_->answer.Replay(*observer_);
     nodes_ = pending_->answer.nodes;
     return true;
@@ -68,6 +71,7 @@ class RemoteUnitSearch : public UnitSearch {
   std::shared_ptr<UnitDispatcher::Pending> pending_;
   uint64_t nodes_ = 0;
   bool answered_ = false;
+  SteadyClock::time_point submittedAt_;
   SteadyClock::time_point answeredAt_;
 };
 
@@ -161,6 +165,12 @@ void UnitDispatcher::NoteBookkeeping(double seconds) {
   ++bookkept_;
 }
 
+void UnitDispatcher::NoteUnit(double searchSeconds, double waySeconds) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  unitSeconds_.push_back(searchSeconds);
+  waySeconds_ += waySeconds;
+}
+
 void UnitDispatcher::Main() {
   Outbox outbox;
   std::unordered_map<int64_t, std::shared_ptr<Pending>> flying;
@@ -226,7 +236,6 @@ void UnitDispatcher::Main() {
       {
         std::lock_guard<std::mutex> lock(mutex_);
         --inFlight_;
-        unitSeconds_.push_back(answer.seconds);
       }
       {
         std::lock_guard<std::mutex> lock(pending->mutex);
@@ -255,37 +264,41 @@ std::string UnitDispatcher::OverheadReport() const {
   std::lock_guard<std::mutex> lock(mutex_);
   if (unitSeconds_.empty()) return {};
   const double units = static_cast<double>(unitSeconds_.size());
-  const double perUnit =
+  const double own =
       (bookkept_ > 0 ? bookkeeping_ / static_cast<double>(bookkept_) : 0) + messaging_ / units;
+  const double way = waySeconds_ / units;
   double searched = 0;
   for (double s : unitSeconds_) searched += s;
   char text[256];
   std::snprintf(text, sizeof text,
-                "rank 0: %zu units searched in %.1f s on the other ranks, %.3f ms of its own "
-                "per unit; simulated speed-up with one search thread per rank:",
-                unitSeconds_.size(), searched, perUnit * 1000);
+                "rank 0: %zu units searched in %.1f s on the other ranks; per unit %.3f ms of "
+                "rank 0's own time and %.3f ms on the way. Simulated speed-up, one search "
+                "thread per rank:",
+                unitSeconds_.size(), searched, own * 1000, way * 1000);
   std::string report = text;
-  for (int32_t ranks : {4, 16, 64, 256}) {
-    const double wall = SimulatedClusterTime(unitSeconds_, ranks - 1, perUnit);
-    std::snprintf(text, sizeof text, " %d ranks %.1f×", ranks, wall > 0 ? searched / wall : 0);
+  for (int32_t ranks : {4, 8, 16, 32, 64, 128, 256}) {
+    const double wall = SimulatedClusterTime(unitSeconds_, ranks - 1, own, way);
+    std::snprintf(text, sizeof text, " %d ranks %.1fx", ranks, wall > 0 ? searched / wall : 0);
     report += text;
   }
   return report;
 }
 
-double SimulatedClusterTime(const std::vector<double>& seconds, int32_t workers, double overhead) {
-  // Events are the ends of units' searches, taken in time order. The first rank deals with
-  // each in turn, `overhead` seconds each, and only then does that thread get the next unit.
+double SimulatedClusterTime(const std::vector<double>& seconds, int32_t workers, double overhead,
+                            double way) {
+  // Events are the ends of units' searches (with their way there and back), taken in time
+  // order. The first rank deals with each in turn, `overhead` seconds each, and only then
+  // does that thread get the next unit.
   std::priority_queue<double, std::vector<double>, std::greater<double>> ends;
   size_t next = 0;
   for (int32_t i = 0; i < std::max(workers, 1) && next < seconds.size(); ++i)
-    ends.push(seconds[next++]);
+    ends.push(way + seconds[next++]);
   double firstRankFree = 0;
   while (!ends.empty()) {
     const double end = ends.top();
     ends.pop();
     firstRankFree = std::max(firstRankFree, end) + overhead;
-    if (next < seconds.size()) ends.push(firstRankFree + seconds[next++]);
+    if (next < seconds.size()) ends.push(firstRankFree + way + seconds[next++]);
   }
   return firstRankFree;
 }

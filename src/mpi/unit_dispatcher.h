@@ -50,11 +50,13 @@ class UnitDispatcher {
 
   int32_t ranks() const { return ranks_; }
   int64_t InFlight() const;
-  // What this rank spent per unit (the pool's bookkeeping between two units of one worker,
-  // and this thread's sending and receiving), as measured so far.
+  // Measurements, from the pool's workers: what this rank spent between an answer and the
+  // next unit of the same worker (numbering, records), and per unit its search time on
+  // its rank and the rest of its round trip.
   void NoteBookkeeping(double seconds);
-  // "rank 0: N units, X ms per unit; searched for S s; simulated speed-up ..." when units
-  // were searched remotely, else "".
+  void NoteUnit(double searchSeconds, double waySeconds);
+  // What the units cost this rank and the simulated speed-up of larger clusters from the
+  // measured units; "" when no unit was searched elsewhere.
   std::string OverheadReport() const;
 
  private:
@@ -74,7 +76,8 @@ class UnitDispatcher {
   std::vector<double> unitSeconds_;  // each unit's search time on its rank
   double bookkeeping_ = 0;
   int64_t bookkept_ = 0;
-  double messaging_ = 0;
+  double messaging_ = 0;  // this thread's busy time
+  double waySeconds_ = 0;
   std::thread thread_;
 };
 
@@ -84,8 +87,10 @@ class UnitDispatcher {
 ModelBuilder RemoteModelBuilder(UnitDispatcher& dispatcher);
 
 // The wall time `workers` search threads would need for units of `seconds` (in the order
-// handed out) when one rank spends `overhead` seconds on each unit, one after the other,
-// before its thread gets the next.
-double SimulatedClusterTime(const std::vector<double>& seconds, int32_t workers, double overhead);
+// handed out) when each unit also spends `way` seconds going there and back and one rank
+// spends `overhead` seconds on each, one unit after the other, before its thread gets the
+// next.
+double SimulatedClusterTime(const std::vector<double>& seconds, int32_t workers, double overhead,
+                            double way);
 
 }  // namespace quaderix
