@@ -17,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include "mpi/unit_dispatcher.h"
 #include "support/puzzle_description.h"
 #include "support/run_puzzles.h"
 #include "support/temp_files.h"
@@ -184,6 +185,29 @@ TEST(MpiRun, KilledRankIsResumedWithAnotherNumberOfRanks) {
   EXPECT_EQ(Counts(resumed.Out()), Counts(reference.Out()));
   EXPECT_TRUE(Files(dir.path(), "run", 7) == Files(dir.path(), "ref", 7));
   EXPECT_FALSE(fs::exists(checkpoint));
+}
+
+// The simulation behind rank 0's speed-up line, against timelines worked out by hand.
+TEST(MpiRun, SimulatedClusterTimeFollowsTheUnitsAndTheFirstRanksQueue) {
+  struct Case {
+    const char* what;
+    std::vector<double> seconds;
+    int32_t workers;
+    double overhead, way, wall;
+  } cases[] = {
+      {"free first rank: two rounds", {1, 1, 1, 1}, 2, 0, 0, 2},
+      // Both first units end at 1 and queue at rank 0 (1.5, 2.0); the next ones start
+      // then and end at 2.5 and 3.0, dealt with at 3.0 and 3.5.
+      {"first rank's queue", {1, 1, 1, 1}, 2, 0.5, 0, 3.5},
+      {"the way out and back on every unit", {1, 1, 1, 1}, 1, 0, 0.25, 5},
+      // Many threads, small units: the first rank's time per unit is the bound.
+      {"first rank the bottleneck", std::vector<double>(100, 0.01), 50, 0.01, 0, 1.01},
+      {"one long unit last", {1, 1, 4}, 3, 0, 0, 4},
+  };
+  for (const Case& c : cases) {
+    EXPECT_NEAR(SimulatedClusterTime(c.seconds, c.workers, c.overhead, c.way), c.wall, 1e-9)
+        << c.what;
+  }
 }
 
 }  // namespace
