@@ -76,7 +76,7 @@ void RankWorker::Run() {
     outbox.Progress();
     if (!active && answers.empty()) {
       std::unique_lock<std::mutex> lock(mutex_);
-      changed_.wait_for(lock, std::chrono::microseconds(500), [this] { return !answers_.empty(); });
+      changed_.wait_for(lock, std::chrono::microseconds(100), [this] { return !answers_.empty(); });
     }
   }
   StopSearching();

@@ -253,7 +253,7 @@ void UnitDispatcher::Main() {
     if (!active) {
       // Nothing came or went: wait a little for the pool, then look at the wire again.
       std::unique_lock<std::mutex> lock(mutex_);
-      wake_.wait_for(lock, std::chrono::microseconds(200), [this, quitSent] {
+      wake_.wait_for(lock, std::chrono::microseconds(100), [this, quitSent] {
         return !submitted_.empty() || puzzleWaiting_ || (quit_ && !quitSent);
       });
     }
