@@ -141,20 +141,22 @@ std::shared_ptr<const RunModel> BuildModelFromText(const std::string& text, bool
     error->Set(SetupErrorCode::kOutOfMemory, "no temporary file for the puzzle could be made");
     return nullptr;
   }
+  // Unnamed at once, so that a rank killed in the middle leaves nothing behind; the set-up
+  // opens it again through the descriptor's name in /proc for every key it reads.
+  unlink(path.c_str());
   size_t written = 0;
   while (written < text.size()) {
     const ssize_t n = write(fd, text.data() + written, text.size() - written);
     if (n <= 0) break;
     written += static_cast<size_t>(n);
   }
-  close(fd);
   std::shared_ptr<const RunModel> model;
   if (written == text.size()) {
-    model = SolverModelBuilder()(path, withOutput, error);
+    model = SolverModelBuilder()("/proc/self/fd/" + std::to_string(fd), withOutput, error);
   } else {
     error->Set(SetupErrorCode::kOutOfMemory, "the puzzle could not be written to a temporary file");
   }
-  std::remove(path.c_str());
+  close(fd);
   return model;
 }
 
