@@ -1,6 +1,7 @@
 # Shared by run.sh and test.sh: install what the build needs, then configure and build.
 
-QUADERIX_PACKAGES=(cmake ninja-build g++ libgtest-dev libgmock-dev qt6-base-dev libcli11-dev)
+QUADERIX_PACKAGES=(cmake ninja-build g++ libgtest-dev libgmock-dev qt6-base-dev libcli11-dev
+  libopenmpi-dev openmpi-bin)
 
 ensure_packages() {
   local missing=()

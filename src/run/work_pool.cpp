@@ -17,11 +17,6 @@ double SecondsSince(SteadyClock::time_point t0) {
   return std::chrono::duration<double>(SteadyClock::now() - t0).count();
 }
 
-// Packing 1 of a job and every N-th are written.
-bool SelectedForOutput(uint64_t number, int32_t everyN) {
-  return everyN > 0 && (number == 1 || number % static_cast<uint64_t>(everyN) == 0);
-}
-
 // Collects what a cut pass finds, in search order: nodes that become units or are cut
 // further, and packings completed above the cut.
 class CutCollector : public UnitObserver {
@@ -534,14 +529,11 @@ void WorkPool::RunItem(UnitSearch& search, int32_t jobIndex, size_t itemIndex) {
    public:
     void OnSolution(const PlacementChoice* levels, int32_t depth) override {
       ++count;
-      if (!keep) return;
-      if (baseKnown && !SelectedForOutput(base + count, everyN)) return;
-      kept.Add(count, levels, depth);
+      if (rule.Keeps(count)) kept.Add(count, levels, depth);
     }
-    bool keep = false;
-    bool baseKnown = false;
-    uint64_t base = 0;
-    int32_t everyN = 0;
+    KeepRule Keeps() const override { return rule; }
+    void OnSkipped(uint64_t skipped) override { count += skipped; }
+    KeepRule rule;
     uint64_t count = 0;
     Kept kept;
   } recorder;
@@ -554,10 +546,12 @@ void WorkPool::RunItem(UnitSearch& search, int32_t jobIndex, size_t itemIndex) {
     const Job& job = jobs_[jobIndex];
     unit.prefix = job.items[itemIndex].prefix;
     share = job.items[itemIndex].share;
-    recorder.keep = everyN_ > 0 && !job.outputPath.empty();
-    recorder.baseKnown = job.frontier == itemIndex;
-    recorder.base = job.numbered;
-    recorder.everyN = everyN_;
+    const bool keep = everyN_ > 0 && !job.outputPath.empty();
+    const bool baseKnown = job.frontier == itemIndex;
+    recorder.rule = {!keep       ? KeepRule::None
+                     : baseKnown ? KeepRule::Selected
+                                 : KeepRule::All,
+                     job.numbered, everyN_};
   }
   bool finished = true;
   uint64_t nodes = 0;
@@ -572,7 +566,7 @@ void WorkPool::RunItem(UnitSearch& search, int32_t jobIndex, size_t itemIndex) {
   Item& item = job.items[itemIndex];
   item.count = recorder.count;
   item.nodes = nodes;
-  item.baseKnown = recorder.baseKnown;
+  item.baseKnown = recorder.rule.mode == KeepRule::Selected;
   item.kept = std::move(recorder.kept);
   job.solutions += recorder.count;
   if (finished) {

@@ -27,6 +27,24 @@ struct WorkUnit {
   bool operator==(const WorkUnit&) const = default;
 };
 
+// Packing 1 of a job and every N-th are written.
+inline bool SelectedForOutput(uint64_t number, int32_t everyN) {
+  return everyN > 0 && (number == 1 || number % static_cast<uint64_t>(everyN) == 0);
+}
+
+// Which packings of a unit its records need: none, all (the unit's first number in its
+// job is not known yet, so any of them may be selected), or those whose number in the
+// job, base + their number within the unit (from 1), is selected for output. A search
+// that runs on another machine sends back only these.
+struct KeepRule {
+  enum Mode : int32_t { None = 0, All = 1, Selected = 2 } mode = All;
+  uint64_t base = 0;
+  int32_t everyN = 0;
+  bool Keeps(uint64_t local) const {
+    return mode == All || (mode == Selected && SelectedForOutput(base + local, everyN));
+  }
+};
+
 // Told by a solver, on the solver's thread and in search order, what it finds. A packing
 // is reported as the choices of its levels 1..depth; the pointer is valid only during the
 // call. A cut (see the solver's cut depth) is a node at the cut depth that was not
@@ -40,6 +58,10 @@ class UnitObserver {
     (void)levels;
     (void)depth;
   }
+  // Which packings the observer keeps. A search that runs elsewhere reports only those
+  // through OnSolution and the packings between them, in order, through OnSkipped.
+  virtual KeepRule Keeps() const { return {}; }
+  virtual void OnSkipped(uint64_t count) { (void)count; }
 };
 
 }  // namespace quaderix
