@@ -3,10 +3,7 @@
 // another number of ranks to the same end. Open MPI refuses root unless told, and leaks
 // inside its own library, so the children run with both allowed.
 
-#include <fcntl.h>
 #include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -18,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "mpi/unit_dispatcher.h"
+#include "support/child_process.h"
 #include "support/puzzle_description.h"
 #include "support/run_puzzles.h"
 #include "support/temp_files.h"
@@ -29,41 +27,16 @@ namespace fs = std::filesystem;
 using testing::ReadAll;
 using testing::TempDir;
 
-// A program started in `cwd`, stdout and stderr in .out and .err there.
-class Child {
- public:
-  Child(std::vector<std::string> args, const fs::path& cwd) : cwd_(cwd) {
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    const std::string out = (cwd / ".out").string(), err = (cwd / ".err").string();
-    pid_ = fork();
-    if (pid_ == 0) {
-      setenv("OMPI_ALLOW_RUN_AS_ROOT", "1", 1);
-      setenv("OMPI_ALLOW_RUN_AS_ROOT_CONFIRM", "1", 1);
-      setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
-      const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      if (chdir(cwd.c_str()) != 0 || o < 0 || e < 0) _exit(127);
-      dup2(o, 1);
-      dup2(e, 2);
-      execv(argv[0], argv.data());
-      _exit(127);
-    }
-  }
-  int Wait() {
-    int raw = 0;
-    waitpid(pid_, &raw, 0);
-    return WIFEXITED(raw) ? WEXITSTATUS(raw) : 1000 + WTERMSIG(raw);
-  }
-  pid_t pid() const { return pid_; }
-  std::string Out() const { return ReadAll(cwd_ / ".out"); }
-  std::string Err() const { return ReadAll(cwd_ / ".err"); }
+using Child = testing::ChildProcess;
 
- private:
-  fs::path cwd_;
-  pid_t pid_ = -1;
-};
+// Open MPI refuses root unless told so, and leaks inside its own library: every program
+// the tests start inherits both permissions.
+[[maybe_unused]] const bool kMpiEnvironment = [] {
+  setenv("OMPI_ALLOW_RUN_AS_ROOT", "1", 1);
+  setenv("OMPI_ALLOW_RUN_AS_ROOT_CONFIRM", "1", 1);
+  setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
+  return true;
+}();
 
 std::vector<std::string> Mpirun(int ranks, const std::vector<std::string>& args) {
   std::vector<std::string> all = {QUADERIX_MPIEXEC, "--oversubscribe", "-np", std::to_string(ranks),
