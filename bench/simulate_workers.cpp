@@ -5,10 +5,14 @@
 // 1 to 256 workers would need for the same units taken in order.
 //
 //   quaderix-bench --simulate-workers [--puzzle FILE] [--units FILE]
+//   quaderix-bench --simulate-workers --replay FILE
 //
 // --units writes one line per task in the order they were handed out (job, cut or unit,
 // the unit's place, the estimates made before it ran, nodes, seconds), so that progress
 // estimators can be tried against the truth of one run without running it again.
+// --replay reads such a file and shows, at every 10 % of that run's time, the fraction
+// of the estimated work the finished units make and the time left it would show,
+// against the fraction of the nodes truly done and the time truly left.
 
 #include <chrono>
 #include <cstdio>
@@ -49,6 +53,61 @@ bool WriteUnits(const std::string& path, const std::vector<quaderix::TaskTime>& 
   return std::fclose(f) == 0;
 }
 
+// The run of a --units file again, one task after the other as its one worker took them.
+int Replay(const std::string& path) {
+  std::FILE* f = std::fopen(path.c_str(), "r");
+  if (f == nullptr) {
+    std::fprintf(stderr, "quaderix-bench: cannot read %s\n", path.c_str());
+    return 1;
+  }
+  struct Unit {
+    double estimate = 0;
+    double nodes = 0;
+    double seconds = 0;
+    double end = 0;  // when it ended, from the start of the run
+  };
+  std::vector<Unit> units;
+  double wall = 0;
+  char kind[8];
+  double share = 0;
+  double estimate = 0;
+  double seconds = 0;
+  unsigned long long nodes = 0;
+  std::fscanf(f, "%*[^\n]\n");  // the heading
+  while (std::fscanf(f, "%*d %*d %7s %*d %lf %lf %llu %lf", kind, &share, &estimate, &nodes,
+                     &seconds) == 5) {
+    wall += seconds;
+    if (std::string(kind) == "unit")
+      units.push_back({estimate, static_cast<double>(nodes), seconds, wall});
+  }
+  std::fclose(f);
+  double allEstimate = 0;
+  double allNodes = 0;
+  for (const Unit& u : units) {
+    allEstimate += u.estimate;
+    allNodes += u.nodes;
+  }
+  std::printf("%zu units, %.1f s\n%8s %10s %10s %12s %12s\n", units.size(), wall, "run %",
+              "estimate", "nodes", "left est. s", "left true s");
+  for (int decile = 1; decile <= 9; ++decile) {
+    const double at = wall * decile / 10.0;
+    double doneEstimate = 0;
+    double doneNodes = 0;
+    double doneSeconds = 0;  // of the finished units alone, as the pool measures them
+    for (const Unit& u : units) {
+      if (u.end > at) break;
+      doneEstimate += u.estimate;
+      doneNodes += u.nodes;
+      doneSeconds += u.seconds;
+    }
+    const double left =
+        doneEstimate > 0 ? (allEstimate - doneEstimate) * doneSeconds / doneEstimate : 0;
+    std::printf("%7d%% %9.1f%% %9.1f%% %12.1f %12.1f\n", decile * 10,
+                100 * doneEstimate / allEstimate, 100 * doneNodes / allNodes, left, wall - at);
+  }
+  return 0;
+}
+
 }  // namespace
 
 int SimulateWorkersMain(int argc, char** argv) {
@@ -61,9 +120,12 @@ int SimulateWorkersMain(int argc, char** argv) {
       puzzle = argv[++i];
     } else if (arg == "--units" && i + 1 < argc) {
       unitsPath = argv[++i];
+    } else if (arg == "--replay" && i + 1 < argc) {
+      return Replay(argv[++i]);
     } else {
       std::fprintf(stderr,
-                   "usage: quaderix-bench --simulate-workers [--puzzle FILE] [--units FILE]\n");
+                   "usage: quaderix-bench --simulate-workers [--puzzle FILE] [--units FILE]\n"
+                   "       quaderix-bench --simulate-workers --replay FILE\n");
       return 2;
     }
   }
