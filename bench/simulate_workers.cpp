@@ -4,7 +4,15 @@
 // left compared with the time that was really left, and the wall time that pools of
 // 1 to 256 workers would need for the same units taken in order.
 //
-//   quaderix-bench --simulate-workers [--puzzle FILE]
+//   quaderix-bench --simulate-workers [--puzzle FILE] [--units FILE]
+//   quaderix-bench --simulate-workers --replay FILE
+//
+// --units writes one line per task in the order they were handed out (job, cut or unit,
+// the unit's place, the estimates made before it ran, nodes, seconds), so that progress
+// estimators can be tried against the truth of one run without running it again.
+// --replay reads such a file and shows, at every 10 % of that run's time, the fraction
+// of the estimated work the finished units make and the time left it would show,
+// against the fraction of the nodes truly done and the time truly left.
 
 #include <chrono>
 #include <cstdio>
@@ -30,17 +38,94 @@ struct Sample {
   double leftEstimate = 0;
 };
 
+// One line per task: order, job, "cut" or "unit", the unit's place in its job, its share
+// of the job, its estimated size (a cutting's: its job's), nodes, seconds.
+bool WriteUnits(const std::string& path, const std::vector<quaderix::TaskTime>& tasks) {
+  std::FILE* f = std::fopen(path.c_str(), "w");
+  if (f == nullptr) return false;
+  std::fprintf(f, "order\tjob\tkind\titem\tshare\testimate\tnodes\tseconds\n");
+  for (size_t i = 0; i < tasks.size(); ++i) {
+    const quaderix::TaskTime& t = tasks[i];
+    std::fprintf(f, "%zu\t%d\t%s\t%lld\t%.9g\t%.9g\t%llu\t%.6f\n", i, static_cast<int>(t.job),
+                 t.cut ? "cut" : "unit", static_cast<long long>(t.item), t.share, t.estimate,
+                 static_cast<unsigned long long>(t.nodes), t.seconds);
+  }
+  return std::fclose(f) == 0;
+}
+
+// The run of a --units file again, one task after the other as its one worker took them.
+int Replay(const std::string& path) {
+  std::FILE* f = std::fopen(path.c_str(), "r");
+  if (f == nullptr) {
+    std::fprintf(stderr, "quaderix-bench: cannot read %s\n", path.c_str());
+    return 1;
+  }
+  struct Unit {
+    double estimate = 0;
+    double nodes = 0;
+    double seconds = 0;
+    double end = 0;  // when it ended, from the start of the run
+  };
+  std::vector<Unit> units;
+  double wall = 0;
+  char kind[8];
+  double share = 0;
+  double estimate = 0;
+  double seconds = 0;
+  unsigned long long nodes = 0;
+  std::fscanf(f, "%*[^\n]\n");  // the heading
+  while (std::fscanf(f, "%*d %*d %7s %*d %lf %lf %llu %lf", kind, &share, &estimate, &nodes,
+                     &seconds) == 5) {
+    wall += seconds;
+    if (std::string(kind) == "unit")
+      units.push_back({estimate, static_cast<double>(nodes), seconds, wall});
+  }
+  std::fclose(f);
+  double allEstimate = 0;
+  double allNodes = 0;
+  for (const Unit& u : units) {
+    allEstimate += u.estimate;
+    allNodes += u.nodes;
+  }
+  std::printf("%zu units, %.1f s\n%8s %10s %10s %12s %12s\n", units.size(), wall, "run %",
+              "estimate", "nodes", "left est. s", "left true s");
+  for (int decile = 1; decile <= 9; ++decile) {
+    const double at = wall * decile / 10.0;
+    double doneEstimate = 0;
+    double doneNodes = 0;
+    double doneSeconds = 0;  // of the finished units alone, as the pool measures them
+    for (const Unit& u : units) {
+      if (u.end > at) break;
+      doneEstimate += u.estimate;
+      doneNodes += u.nodes;
+      doneSeconds += u.seconds;
+    }
+    const double left =
+        doneEstimate > 0 ? (allEstimate - doneEstimate) * doneSeconds / doneEstimate : 0;
+    std::printf("%7d%% %9.1f%% %9.1f%% %12.1f %12.1f\n", decile * 10,
+                100 * doneEstimate / allEstimate, 100 * doneNodes / allNodes, left, wall - at);
+  }
+  return 0;
+}
+
 }  // namespace
 
 int SimulateWorkersMain(int argc, char** argv) {
   using namespace quaderix;
   std::string puzzle;
+  std::string unitsPath;
   for (int i = 2; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--puzzle" && i + 1 < argc) {
       puzzle = argv[++i];
+    } else if (arg == "--units" && i + 1 < argc) {
+      unitsPath = argv[++i];
+    } else if (arg == "--replay" && i + 1 < argc) {
+      return Replay(argv[++i]);
     } else {
-      std::fprintf(stderr, "usage: quaderix-bench --simulate-workers [--puzzle FILE]\n");
+      std::fprintf(stderr,
+                   "usage: quaderix-bench --simulate-workers [--puzzle FILE] [--units FILE]\n"
+                   "       quaderix-bench --simulate-workers --replay FILE\n");
       return 2;
     }
   }
@@ -52,7 +137,7 @@ int SimulateWorkersMain(int argc, char** argv) {
   settings.maxThreads = 1;
   settings.configFileName = puzzle;
   run.ApplySettings(settings);
-  run.poolOptions.maxUnitShare = 1.0 / (100.0 * kMostWorkers);
+  run.poolOptions.cutForWorkers = kMostWorkers;
 
   const auto t0 = std::chrono::steady_clock::now();
   auto seconds = [&] {
@@ -69,7 +154,7 @@ int SimulateWorkersMain(int argc, char** argv) {
       run.OnStatusTick();
       const double elapsed = seconds();
       const double p = run.progress;
-      samples.push_back({elapsed, run.progressKnown, p, p > 0 ? elapsed * (1 - p) / p : 0});
+      samples.push_back({elapsed, run.progressKnown, p, run.secondsLeft});
     }
   }
   if (!run.jobsCreated) {
@@ -98,6 +183,11 @@ int SimulateWorkersMain(int argc, char** argv) {
       std::printf("%7d%% %10.1f %10s %12s %12.1f\n", decile * 10, s.elapsed, "estimating", "-",
                   wall - s.elapsed);
     }
+  }
+
+  if (!unitsPath.empty() && !WriteUnits(unitsPath, tasks)) {
+    std::fprintf(stderr, "quaderix-bench: cannot write %s\n", unitsPath.c_str());
+    return 1;
   }
 
   int64_t units = 0;

@@ -10,7 +10,6 @@
 #include <filesystem>
 #include <iostream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "cli/cli_output.h"
@@ -234,7 +233,7 @@ int RunPuzzle(const RunOptions& options, const RunFrontEnd& frontEnd) {
   const auto poll = std::clamp(std::chrono::milliseconds(run.checkpointEveryMs),
                                std::chrono::milliseconds(1), kPollPeriod);
   for (;;) {
-    std::this_thread::sleep_for(poll);
+    sink.WaitFor(poll);
     drain();
     if (gInterrupted && run.SettingUp()) {
       // Building the tables cannot be cut short, and nothing has been found or written

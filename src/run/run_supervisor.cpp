@@ -28,10 +28,11 @@ std::string Duration(double seconds) {
   return Format("%ld h %ld min", minutes / 60, minutes % 60);
 }
 
-// The estimate is trusted once a run has measured a fair sample of its units for a
-// while; before that a few early units decide too much.
+// The estimate is trusted once every job is cut and sized and a fair sample of units has
+// been measured for a while: before that a few early units decide too much.
 constexpr uint32_t kTrustAfterMs = 2000;
-constexpr int64_t kTrustUnitsPerMille = 20;
+constexpr int64_t kTrustUnits = 16;
+constexpr double kTrustDoneEstimate = 0.01;
 
 }  // namespace
 
@@ -257,20 +258,29 @@ uint32_t RunSupervisor::ElapsedTime(uint32_t now) const {
 
 void RunSupervisor::UpdateProgress(const PoolSnapshot& snapshot, uint32_t elapsed) {
   const double total = snapshot.doneWork + snapshot.leftWork;
+  const double estimated = snapshot.doneEstimate + snapshot.leftEstimate;
   if (snapshot.allComplete) {
     progress = 1;
     progressKnown = true;
   } else if (snapshot.allCut && total > 0 && elapsed >= kTrustAfterMs &&
-             snapshot.unitsDone * 1000 >= snapshot.unitCount * kTrustUnitsPerMille) {
+             snapshot.unitsDone >= kTrustUnits &&
+             snapshot.doneEstimate >= kTrustDoneEstimate * estimated) {
+    // Shown, it only grows: a fraction that went back would tell the user nothing.
     progress = std::max(progress, std::min(snapshot.doneWork / total, 0.999));
     progressKnown = true;
   }
+  secondsLeft = 0;
   if (!progressKnown) {
     progressText = "estimating";
   } else if (progress >= 1) {
     progressText = "100 %";
   } else {
-    const double left = elapsed * 0.001 * (1 - progress) / std::max(progress, 1e-9);
+    // The pool's measured speed leaves out the set-up, the cutting and the pauses; the
+    // elapsed time is the fallback.
+    const double left = snapshot.leftSeconds > 0
+                            ? snapshot.leftSeconds
+                            : elapsed * 0.001 * (1 - progress) / std::max(progress, 1e-9);
+    secondsLeft = left;
     progressText = Format("%d %% \xC2\xB7 about %s left", static_cast<int>(progress * 100),
                           Duration(left).c_str());
   }

@@ -102,6 +102,7 @@ class RunSupervisor {
   // The estimated part of the run done, 0..1; it only grows within a run.
   double progress = 0;
   bool progressKnown = false;
+  double secondsLeft = 0;  // the time left as progressText shows it, before rounding
 
   int32_t jobsCreated = 0;  // a run (its pool) exists
   int32_t jobCount = 0;     // known once the model is built

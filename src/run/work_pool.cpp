@@ -86,7 +86,8 @@ WorkPool::WorkPool(MessageSink& sink, ModelBuilder builder, std::string puzzlePa
       puzzlePath_(std::move(puzzlePath)),
       options_(std::move(options)) {
   if (options_.workers < 1) options_.workers = 1;
-  if (options_.maxUnitShare <= 0) options_.maxUnitShare = 1.0 / (100.0 * options_.workers);
+  if (options_.cutForWorkers < 1) options_.cutForWorkers = options_.workers;
+  if (options_.maxUnitShare <= 0) options_.maxUnitShare = 1.0 / (100.0 * options_.cutForWorkers);
 }
 
 WorkPool::~WorkPool() {
@@ -198,25 +199,28 @@ PoolSnapshot WorkPool::Snapshot() const {
   s.unitCount = unitCount_;
   s.allCut = phase_ == PoolSnapshot::Ready && cutsDone_ == static_cast<int32_t>(jobs_.size());
   s.jobs.reserve(jobs_.size());
-  // A job's size is its measured nodes over the share of it they cover; a job not yet
-  // measured is taken to be as big as the measured ones on average.
-  // A job not yet measured is sized by its random descents, scaled by how the descents
-  // of the measured jobs compared with what their units really cost.
-  double measured = 0;
-  double probed = 0;
-  for (const Job& job : jobs_) {
-    if (job.doneShare > 0 && job.probedSize > 0) {
-      measured += job.doneNodes / job.doneShare;
-      probed += job.probedSize;
-    }
-  }
-  const double scale = probed > 0 ? measured / probed : 0;
+  // Every unit was sized by a random descent below it. Descents tend to miss the rare
+  // deep parts of a tree, so the finished units tell how their real nodes compare with
+  // their descents' estimates, and the units left are scaled alike. A job not yet cut is
+  // sized by the descents from its root.
+  double doneNodes = 0;
+  double doneEstimate = 0;
+  double leftEstimate = 0;
   for (const Job& job : jobs_) {
     s.jobs.push_back({job.started, JobComplete(job), job.solutions, job.outputFailures});
-    s.doneWork += job.doneNodes;
-    const double size = job.doneShare > 0 ? job.doneNodes / job.doneShare : job.probedSize * scale;
-    s.leftWork += (job.cut ? job.leftShare : 1.0) * size;
+    doneNodes += job.doneNodes;
+    doneEstimate += job.doneEstimate;
+    leftEstimate += job.cut ? job.leftEstimate : job.probedSize;
   }
+  const double scale = doneEstimate > 0 ? doneNodes / doneEstimate : 1;
+  s.doneWork = doneNodes;
+  s.leftWork = leftEstimate * scale;
+  // Seconds of a worker per estimated node, as this run's finished units took them; the
+  // units left are shared by every worker.
+  if (measuredEstimate_ > 0)
+    s.leftSeconds = leftEstimate * measuredSeconds_ / measuredEstimate_ / options_.workers;
+  s.doneEstimate = doneEstimate;
+  s.leftEstimate = leftEstimate;
   return s;
 }
 
@@ -234,10 +238,14 @@ void WorkPool::WorkerMain(int32_t index) {
   while (search && TakeTask(lock, &task)) {
     ++busy_;
     const size_t slot = taskTimes_.size();
-    taskTimes_.push_back({task.job, task.cut, 0, 0});
+    // A probe waits for nothing and is waited for by the cuttings, as a cutting is.
+    taskTimes_.push_back(
+        {task.job, task.cut || task.probe, 0, 0, static_cast<int64_t>(task.item), 0, 0});
     lock.unlock();
     const SteadyClock::time_point t0 = SteadyClock::now();
-    if (task.cut) {
+    if (task.probe) {
+      ProbeJob(*search, task.job);
+    } else if (task.cut) {
       CutJob(*search, task.job);
     } else {
       RunItem(*search, task.job, task.item);
@@ -245,7 +253,13 @@ void WorkPool::WorkerMain(int32_t index) {
     const double seconds = SecondsSince(t0);
     lock.lock();
     taskTimes_[slot].seconds = seconds;
-    if (!task.cut) taskTimes_[slot].nodes = jobs_[task.job].items[task.item].nodes;
+    if (task.cut || task.probe) {
+      taskTimes_[slot].estimate = jobs_[task.job].probedSize;
+    } else {
+      taskTimes_[slot].nodes = jobs_[task.job].items[task.item].nodes;
+      taskTimes_[slot].share = jobs_[task.job].items[task.item].share;
+      taskTimes_[slot].estimate = jobs_[task.job].items[task.item].estimate;
+    }
     --busy_;
     changed_.notify_all();
   }
@@ -337,11 +351,13 @@ bool WorkPool::RestoreJobs(const RunModel& model, std::vector<Job>& jobs, std::s
     job.committedLength = job.fileLength = records ? from.committedLength : 0;
     if (!from.cut) continue;  // cut afresh: none of its units was recorded
     job.cut = true;
-    job.leftShare = 0;
+    job.leftEstimate = 0;
     for (const UnitCheckpoint& unit : from.units) {
       Item item;
       item.prefix = unit.prefix;
       item.share = unit.share;
+      // The descents below the units are not kept; the job's own share them out.
+      item.estimate = unit.share * job.probedSize;
       item.packing = unit.packing;
       if (unit.packing) {
         // Found while cutting: one solution, whose record is written again unless it
@@ -355,9 +371,9 @@ bool WorkPool::RestoreJobs(const RunModel& model, std::vector<Job>& jobs, std::s
         item.count = static_cast<uint64_t>(unit.solutions);
         item.nodes = unit.nodes;
         job.doneNodes += static_cast<double>(unit.nodes);
-        job.doneShare += unit.share;
+        job.doneEstimate += item.estimate;
       } else {
-        job.leftShare += unit.share;
+        job.leftEstimate += item.estimate;
       }
       if (item.done) job.solutions += item.count;
       if (item.taken) job.started = true;
@@ -376,10 +392,24 @@ bool WorkPool::TakeTask(std::unique_lock<std::mutex>& lock, Task* task) {
       changed_.wait(lock);
       continue;
     }
-    // Every job is cut first: cutting is cheap, and the estimate of the run needs all.
-    while (nextCut_ < static_cast<int32_t>(jobs_.size()) && jobs_[nextCut_].cut) ++nextCut_;
-    if (nextCut_ < static_cast<int32_t>(jobs_.size())) {
-      *task = {nextCut_, true, 0};
+    // Every job is sized, then cut, before any unit runs: both are cheap, the cutting of
+    // a job needs the sizes of all, and the estimate of the run needs every unit.
+    const int32_t jobCount = static_cast<int32_t>(jobs_.size());
+    while (nextProbe_ < jobCount && (jobs_[nextProbe_].cut || jobs_[nextProbe_].probedSize > 0))
+      ++nextProbe_;
+    if (nextProbe_ < jobCount) {
+      *task = {nextProbe_, false, true, 0};
+      ++nextProbe_;
+      ++probesRunning_;
+      return true;
+    }
+    if (probesRunning_ > 0) {
+      changed_.wait(lock);
+      continue;
+    }
+    while (nextCut_ < jobCount && jobs_[nextCut_].cut) ++nextCut_;
+    if (nextCut_ < jobCount) {
+      *task = {nextCut_, true, false, 0};
       ++nextCut_;
       return true;
     }
@@ -389,7 +419,7 @@ bool WorkPool::TakeTask(std::unique_lock<std::mutex>& lock, Task* task) {
     for (size_t j = firstOpenJob_; j < jobs_.size(); ++j) {
       Job& job = jobs_[j];
       if (!job.cut || job.nextItem >= job.items.size()) continue;
-      *task = {static_cast<int32_t>(j), false, job.nextItem};
+      *task = {static_cast<int32_t>(j), false, false, job.nextItem};
       job.items[job.nextItem].taken = true;
       job.started = true;
       ++job.nextItem;
@@ -404,32 +434,64 @@ bool WorkPool::TakeTask(std::unique_lock<std::mutex>& lock, Task* task) {
   }
 }
 
-bool WorkPool::Drive(UnitSearch& search) {
+bool WorkPool::Drive(UnitSearch& search, double* parkedSeconds) {
   for (;;) {
     if (search.Advance()) return true;
     if (!interrupt_.load(std::memory_order_acquire)) continue;
     std::unique_lock<std::mutex> lock(mutex_);
+    const SteadyClock::time_point t0 = SteadyClock::now();
     while (command_ == PauseCommand) {
       ++parked_;
       changed_.notify_all();
       changed_.wait(lock);
       --parked_;
     }
+    if (parkedSeconds != nullptr) *parkedSeconds += SecondsSince(t0);
     if (command_ == StopCommand) return false;
   }
 }
 
 void WorkPool::CutJob(UnitSearch& search, int32_t jobIndex) {
   std::vector<Item> items;
-  const bool keep = everyN_ > 0 && !jobs_[jobIndex].outputPath.empty();
+  bool keep = false;
+  double jobShare = 1;  // of the run, as the descents from every job's root tell
+  double after = 0;     // the share of the run in the jobs after this one
+  double all = 0;       // the run's estimated size
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    keep = everyN_ > 0 && !jobs_[jobIndex].outputPath.empty();
+    for (const Job& job : jobs_) all += job.probedSize;
+    for (size_t j = static_cast<size_t>(jobIndex) + 1; j < jobs_.size(); ++j)
+      after += all > 0 ? jobs_[j].probedSize / all : 0;
+    // Descents from the root often miss a job's big rare subtrees: taken as some times
+    // its estimate, a job underrated that much is still cut finely enough.
+    constexpr double kUnderrated = 4;
+    jobShare = all > 0 ? std::min(1.0, kUnderrated * jobs_[jobIndex].probedSize / all) : 1;
+  }
   bool stopped = false;
-  // Depth first, so that the items come out in the search's own order. A node is cut
-  // further while its share of the job, estimated as the product of 1 / (number of
-  // siblings) along its prefix, is above the limit.
-  auto refine = [&](auto& self, const std::vector<PlacementChoice>& prefix, double share) -> void {
+  uint64_t random = 0xD1B54A32D192ED03ull * static_cast<uint64_t>(jobIndex + 1);
+  auto size = [&](const std::vector<PlacementChoice>& prefix) {
+    return stopped ? 0.0 : Descend(search, jobIndex, prefix, &random, &stopped);
+  };
+  // Depth first, so that the items come out in the search's own order. A node's share of
+  // its job is the product of 1 / (number of siblings) along its prefix. A node is cut
+  // further while its share of the run is above the limit at its place: units only need
+  // to be small next to the work that comes after them, for that is what the workers
+  // share out at the end; a unit is never above kMostOfRun, so that the progress is
+  // measured early, nor cut below maxUnitShare. This keeps the units of early and small
+  // jobs few. Subtrees are very unequal, so a node that descents below it find big is
+  // cut further too, whatever its share.
+  constexpr double kMostOfRun = 0.005;
+  // Units after which this much work per worker is left do not delay the end much.
+  constexpr double kUnitsPerWorker = 8;
+  const double perWorker = kUnitsPerWorker * options_.cutForWorkers;
+  auto refine = [&](auto& self, const std::vector<PlacementChoice>& prefix, double begin,
+                    double share) -> void {
     if (stopped) return;
-    if (share <= options_.maxUnitShare ||
-        static_cast<int32_t>(prefix.size()) >= options_.maxCutDepth) {
+    const double left = after + (1 - begin - share) * jobShare;
+    const double limit = std::max(options_.maxUnitShare, std::min(kMostOfRun, left / perWorker));
+    const bool deepest = static_cast<int32_t>(prefix.size()) >= options_.maxCutDepth;
+    if (deepest || (share * jobShare <= limit && size(prefix) <= limit * all)) {
       Item item;
       item.prefix = prefix;
       item.share = share;
@@ -443,6 +505,8 @@ void WorkPool::CutJob(UnitSearch& search, int32_t jobIndex) {
       search.End();
     }
     if (stopped) return;
+    const double childShare = share / static_cast<double>(std::max<int64_t>(found.cuts, 1));
+    double childBegin = begin;
     for (CutCollector::Event& event : found.events) {
       if (event.packing) {
         Item item;
@@ -452,25 +516,31 @@ void WorkPool::CutJob(UnitSearch& search, int32_t jobIndex) {
         if (keep) item.kept.Add(1, event.levels.data(), static_cast<int32_t>(event.levels.size()));
         items.push_back(std::move(item));
       } else {
-        self(self, event.levels, share / static_cast<double>(found.cuts));
+        self(self, event.levels, childBegin, childShare);
+        childBegin += childShare;
       }
     }
   };
-  refine(refine, {}, 1.0);
-  const double probedSize = stopped ? 0 : ProbeSize(search, jobIndex, &stopped);
+  refine(refine, {}, 0.0, 1.0);
+  // Fresh descents below every unit size it: the units together estimate the job far
+  // better than descents from the job's root, which rarely reach its rare big subtrees.
+  // Those that chose the units are not reused: a unit was kept whole because they found
+  // it small, so they would underrate it.
+  for (Item& item : items) {
+    if (!item.packing) item.estimate = size(item.prefix);
+  }
 
   std::unique_lock<std::mutex> lock(mutex_);
   if (stopped) return;  // the job stays uncut; Stop writes nothing for it
   Job& job = jobs_[jobIndex];
-  job.probedSize = probedSize;
   job.items = std::move(items);
   job.cut = true;
-  job.leftShare = 0;
+  job.leftEstimate = 0;
   for (Item& item : job.items) {
     if (item.packing) {
       job.solutions += 1;
     } else {
-      job.leftShare += item.share;
+      job.leftEstimate += item.estimate;
       ++unitCount_;
     }
   }
@@ -483,41 +553,55 @@ void WorkPool::CutJob(UnitSearch& search, int32_t jobIndex) {
   changed_.notify_all();
 }
 
-double WorkPool::ProbeSize(UnitSearch& search, int32_t jobIndex, bool* stopped) {
-  // Each descent picks one child at random on every level; the sum over its levels of
-  // the product of the degrees seen is an unbiased estimate of the tree's size. The
-  // descents are few and only open one level at a time, so they cost little.
-  constexpr int32_t kProbes = 64;
-  // Deep trees are sized by their top levels only: every job alike, which is what the
-  // comparison between jobs needs.
+void WorkPool::ProbeJob(UnitSearch& search, int32_t jobIndex) {
+  bool stopped = false;
+  const double size = ProbeSize(search, jobIndex, &stopped);
+  std::lock_guard<std::mutex> lock(mutex_);
+  // A stopped probe leaves the job unsized; a resume sizes it again.
+  if (!stopped) jobs_[jobIndex].probedSize = size;
+  --probesRunning_;
+  changed_.notify_all();
+}
+
+double WorkPool::Descend(UnitSearch& search, int32_t jobIndex, std::vector<PlacementChoice> prefix,
+                         uint64_t* random, bool* stopped) {
+  // Picks one child at random on every level; the sum over the levels of the product of
+  // the degrees seen is an unbiased estimate of the subtree's size (Knuth). Deep trees
+  // are sized by their top levels only, every subtree alike, which is what comparing them
+  // needs. Each level opens one node, so a descent costs little.
   constexpr size_t kProbeDepth = 48;
+  double product = 1;
+  double estimate = 1;
+  while (prefix.size() < kProbeDepth) {
+    CutCollector found;
+    if (search.Begin(WorkUnit{jobIndex, prefix}, static_cast<int32_t>(prefix.size()) + 1, &found) !=
+        1)
+      break;
+    *stopped = !Drive(search);
+    search.End();
+    if (*stopped) return 0;
+    if (found.cuts == 0) break;
+    product *= static_cast<double>(found.cuts);
+    estimate += product;
+    *random = *random * 6364136223846793005ull + 1442695040888963407ull;
+    int64_t pick = static_cast<int64_t>((*random >> 33) % static_cast<uint64_t>(found.cuts));
+    for (CutCollector::Event& event : found.events) {
+      if (!event.packing && pick-- == 0) {
+        prefix = std::move(event.levels);
+        break;
+      }
+    }
+  }
+  return estimate;
+}
+
+double WorkPool::ProbeSize(UnitSearch& search, int32_t jobIndex, bool* stopped) {
+  constexpr int32_t kProbes = 256;
   uint64_t random = 0x9E3779B97F4A7C15ull * static_cast<uint64_t>(jobIndex + 1);
   double sum = 0;
   for (int32_t probe = 0; probe < kProbes; ++probe) {
-    std::vector<PlacementChoice> prefix;
-    double product = 1;
-    double estimate = 1;
-    while (prefix.size() < kProbeDepth) {
-      CutCollector found;
-      if (search.Begin(WorkUnit{jobIndex, prefix}, static_cast<int32_t>(prefix.size()) + 1,
-                       &found) != 1)
-        break;
-      *stopped = !Drive(search);
-      search.End();
-      if (*stopped) return 0;
-      if (found.cuts == 0) break;
-      product *= static_cast<double>(found.cuts);
-      estimate += product;
-      random = random * 6364136223846793005ull + 1442695040888963407ull;
-      int64_t pick = static_cast<int64_t>((random >> 33) % static_cast<uint64_t>(found.cuts));
-      for (CutCollector::Event& event : found.events) {
-        if (!event.packing && pick-- == 0) {
-          prefix = std::move(event.levels);
-          break;
-        }
-      }
-    }
-    sum += estimate;
+    sum += Descend(search, jobIndex, {}, &random, stopped);
+    if (*stopped) return 0;
   }
   return sum / kProbes;
 }
@@ -540,12 +624,10 @@ void WorkPool::RunItem(UnitSearch& search, int32_t jobIndex, size_t itemIndex) {
 
   WorkUnit unit;
   unit.job = jobIndex;
-  double share = 0;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     const Job& job = jobs_[jobIndex];
     unit.prefix = job.items[itemIndex].prefix;
-    share = job.items[itemIndex].share;
     const bool keep = everyN_ > 0 && !job.outputPath.empty();
     const bool baseKnown = job.frontier == itemIndex;
     recorder.rule = {!keep       ? KeepRule::None
@@ -555,8 +637,10 @@ void WorkPool::RunItem(UnitSearch& search, int32_t jobIndex, size_t itemIndex) {
   }
   bool finished = true;
   uint64_t nodes = 0;
+  const SteadyClock::time_point t0 = SteadyClock::now();
+  double parked = 0;
   if (search.Begin(unit, 0, &recorder) == 1) {
-    finished = Drive(search);
+    finished = Drive(search, &parked);
     nodes = search.NodeCount();
     search.End();
   }
@@ -571,9 +655,12 @@ void WorkPool::RunItem(UnitSearch& search, int32_t jobIndex, size_t itemIndex) {
   job.solutions += recorder.count;
   if (finished) {
     item.done = true;
+    // The time it searched, a pause left out, tells the speed for the time left.
+    measuredSeconds_ += std::max(0.0, SecondsSince(t0) - parked);
+    measuredEstimate_ += item.estimate;
     job.doneNodes += static_cast<double>(nodes);
-    job.doneShare += share;
-    job.leftShare -= share;
+    job.doneEstimate += item.estimate;
+    job.leftEstimate -= item.estimate;
     ++unitsDone_;
     NumberInOrder(job, false);
     WriteRecords(lock, jobIndex);

@@ -20,13 +20,18 @@ namespace quaderix {
 // How a pool cuts its jobs and where it writes.
 struct PoolOptions {
   int32_t workers = 1;
-  // A unit is cut further while its estimated share of its job is above this; 0 means
-  // 1 / (100 × workers), so that the last units of a run are small next to the others.
+  // Units are never cut below this share of the whole run; 0 means 1 / (100 × workers),
+  // so that the last units of a run are small next to the others. Units with much work
+  // after them are cut less finely (see CutJob). A unit's share of the run is its share
+  // of its job times the job's share of the run, as random descents estimate it.
   double maxUnitShare = 0;
   // Units are never cut below this many levels; 0 makes every job one unit.
   int32_t maxCutDepth = 8;
   // "%s_%02d.txt" per job; empty writes no files.
   std::string outputFileNameBase{};
+  // The number of workers the units are cut for; 0 means `workers`. A bench cuts for
+  // more workers than it runs, to learn what a bigger pool would do with the same units.
+  int32_t cutForWorkers = 0;
 };
 
 // One job as the supervision sees it at one moment.
@@ -48,6 +53,13 @@ struct PoolSnapshot {
   // Work in search nodes: done, and the estimate of what is left.
   double doneWork = 0;
   double leftWork = 0;
+  // The estimated sizes of the finished units and of the work left, before scaling by
+  // what the finished units really took: how much of the run the measure rests on.
+  double doneEstimate = 0;
+  double leftEstimate = 0;
+  // The wall time the work left should take the pool, from how long this run's finished
+  // units took for their estimated sizes; 0 before one has finished.
+  double leftSeconds = 0;
   int64_t unitsDone = 0;
   int64_t unitCount = 0;
   bool allCut = false;
@@ -59,6 +71,11 @@ struct TaskTime {
   bool cut = false;  // the cutting of the job, which its units wait for
   double seconds = 0;
   uint64_t nodes = 0;
+  int64_t item = 0;  // the unit's place in its job
+  // What was guessed before: a unit's share of its job and its size from a descent below
+  // it; a probe's or a cutting's size of its job from descents from its root.
+  double share = 0;
+  double estimate = 0;
 };
 
 // The workers of one run: builds the puzzle's model once, cuts every job into units and
@@ -115,6 +132,7 @@ class WorkPool {
   struct Item {
     std::vector<PlacementChoice> prefix;  // a packing's whole choices for a packing item
     double share = 0;                     // estimated part of its job
+    double estimate = 0;                  // its size, from a random descent below it
     bool packing = false;                 // a packing found while cutting: one solution, no search
     bool taken = false;
     bool done = false;
@@ -140,8 +158,9 @@ class WorkPool {
     uint64_t solutions = 0;
     uint64_t outputFailures = 0;
     double doneNodes = 0;
-    double doneShare = 0;
-    double leftShare = 1;
+    // The units' estimated sizes: of those finished, and of those left.
+    double doneEstimate = 0;
+    double leftEstimate = 0;
     // The job's size as random descents estimate it, before any unit is measured.
     double probedSize = 0;
     // Records numbered but not written, and whether a worker is writing them now.
@@ -158,6 +177,7 @@ class WorkPool {
   struct Task {
     int32_t job = -1;
     bool cut = false;
+    bool probe = false;  // sizing the job by random descents, before any job is cut
     size_t item = 0;
   };
 
@@ -167,11 +187,17 @@ class WorkPool {
   bool RestoreJobs(const RunModel& model, std::vector<Job>& jobs, std::string* error);
   bool TakeTask(std::unique_lock<std::mutex>& lock, Task* task);
   void CutJob(UnitSearch& search, int32_t job);
+  // Sizes the job by random descents; every job is sized before any is cut.
+  void ProbeJob(UnitSearch& search, int32_t job);
   // Knuth's estimate of the job's tree size from random descents, one level at a time.
   double ProbeSize(UnitSearch& search, int32_t job, bool* stopped);
+  // One random descent below `prefix`: its estimate of that subtree's size in nodes opened.
+  double Descend(UnitSearch& search, int32_t job, std::vector<PlacementChoice> prefix,
+                 uint64_t* random, bool* stopped);
   void RunItem(UnitSearch& search, int32_t job, size_t item);
   // Runs the search to its end; false when the pool was stopped first.
-  bool Drive(UnitSearch& search);
+  // Time spent paused is added to `parkedSeconds` when given.
+  bool Drive(UnitSearch& search, double* parkedSeconds = nullptr);
   bool Selected(uint64_t number) const;
   // Numbers the done items at the job's frontier and queues their records; with
   // `takePartial` a stopped item at the frontier is numbered too and ends the file.
@@ -198,6 +224,8 @@ class WorkPool {
   std::shared_ptr<const RunModel> model_;
   int32_t everyN_ = 0;
   std::vector<Job> jobs_;
+  int32_t nextProbe_ = 0;
+  int32_t probesRunning_ = 0;
   int32_t nextCut_ = 0;
   int32_t cutsDone_ = 0;
   size_t firstOpenJob_ = 0;
@@ -205,6 +233,10 @@ class WorkPool {
   int32_t parked_ = 0;  // of those, waiting out a pause
   int64_t unitCount_ = 0;
   int64_t unitsDone_ = 0;
+  // The units finished in this run (not taken from a checkpoint): their time in all and
+  // their estimated sizes in all.
+  double measuredSeconds_ = 0;
+  double measuredEstimate_ = 0;
   bool allComplete_ = false;
   std::vector<TaskTime> taskTimes_;
   std::vector<std::thread> workers_;

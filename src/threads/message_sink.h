@@ -4,6 +4,8 @@
 // on its own thread in the order each worker posted them. The text travels inside the
 // message by value, so ownership passes with it and nothing is freed twice.
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <mutex>
@@ -35,8 +37,17 @@ class MessageSink {
 class QueuedMessageSink : public MessageSink {
  public:
   void Post(PuzzleMessage message) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    queue_.push_back(std::move(message));
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      queue_.push_back(std::move(message));
+    }
+    posted_.notify_all();
+  }
+  // Returns once a message waits or `timeout` has passed, so that a loop polling the
+  // queue hears at once that the run has finished instead of at its next poll.
+  void WaitFor(std::chrono::milliseconds timeout) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    posted_.wait_for(lock, timeout, [this] { return !queue_.empty(); });
   }
   std::vector<PuzzleMessage> Drain() {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -48,6 +59,7 @@ class QueuedMessageSink : public MessageSink {
 
  private:
   std::mutex mutex_;
+  std::condition_variable posted_;
   std::deque<PuzzleMessage> queue_;
 };
 

@@ -5,6 +5,7 @@
 #include "run/run_supervisor.h"
 
 #include <chrono>
+#include <cmath>
 #include <memory>
 #include <string>
 #include <thread>
@@ -128,6 +129,54 @@ TEST(RunSupervision, JobLinesInJobOrderAndTheLastTickClosesTheRun) {
   EXPECT_EQ(h.run.jobsCreated, 0);
   EXPECT_TRUE(h.NewLines().empty());
   EXPECT_EQ(h.run.lastRun.solutions.size(), 3u);
+}
+
+TEST(RunSupervision, ProgressIsEstimatingFirstThenOnlyGrowsAndStaysNearTheWorkDone) {
+  auto model = std::make_shared<TreeModel>(3, 12, 0);
+  model->stepDelayUs = 1;
+  // The true size of the run in the nodes the units count, from the serial searches.
+  struct : UnitObserver {
+    void OnSolution(const PlacementChoice*, int32_t) override {}
+    void OnCut(const PlacementChoice*, int32_t) override {}
+  } ignore;
+  double total = 0;
+  for (int32_t j = 0; j < model->JobCount(); ++j) {
+    auto search = model->NewSearch();
+    search->Begin(WorkUnit{j, {}}, 0, &ignore);
+    while (!search->Advance()) {
+    }
+    total += static_cast<double>(search->NodeCount());
+  }
+  Harness h(model, 2);
+  h.run.OnStart();
+  double shown = 0;
+  bool known = false;
+  int knownTicks = 0;
+  double worst = 0;
+  while (!h.run.pool()->Snapshot().allComplete) {
+    h.now += 250;
+    h.run.OnStatusTick();
+    if (h.now < 2000) {
+      EXPECT_EQ(h.run.progressText, "estimating");
+    }
+    EXPECT_TRUE(h.run.progressKnown || !known) << "known, then estimating again";
+    known = h.run.progressKnown;
+    EXPECT_GE(h.run.progress, shown) << "went back at " << h.now << " ms";
+    shown = h.run.progress;
+    if (known && shown < 0.999) {
+      ++knownTicks;
+      EXPECT_NE(h.run.progressText.find(" % \xC2\xB7 about "), std::string::npos);
+      // The units done so far, against what the run truly holds.
+      const double truth = h.run.pool()->Snapshot().doneWork / total;
+      worst = std::max(worst, std::abs(shown - truth));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  EXPECT_GT(knownTicks, 0);
+  EXPECT_LT(worst, 0.25);
+  h.Drain();
+  h.run.OnStatusTick();
+  EXPECT_EQ(h.run.progressText, "100 %");
 }
 
 TEST(RunSupervision, AnEmptyJobWaitsForTheLowerJobsInTheLog) {
