@@ -212,7 +212,7 @@ int RunPuzzle(const RunOptions& options, const RunFrontEnd& frontEnd) {
   RunSupervisor run(log, sink, TickCount, Beep,
                     frontEnd.builder ? frontEnd.builder : SolverModelBuilder());
   run.ApplySettings(settings);
-  if (frontEnd.maxUnitShare > 0) run.poolOptions.maxUnitShare = frontEnd.maxUnitShare;
+  run.poolOptions.cutForWorkers = frontEnd.cutForWorkers;
 
   if (resumeFrom != nullptr) run.ResumeNext(*resumeFrom);
   run.checkpointPath = checkpointPath;

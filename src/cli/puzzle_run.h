@@ -31,7 +31,7 @@ struct RunFrontEnd {
   ModelBuilder builder;  // empty: the search on this machine
   int32_t workers = 0;   // above 0: the pool's workers, whatever MaxThreads and --threads say
   std::function<std::string()> statusSuffix;  // appended to the status line
-  double maxUnitShare = 0;                    // above 0: replaces the pool's default
+  int32_t cutForWorkers = 0;                  // above 0: units cut as for that many workers
 };
 
 // Solves the puzzle of `options` and returns the program's exit status.

@@ -21,8 +21,7 @@ namespace {
 int RunFirstRank(const RunOptions& options, int32_t ranks, int32_t cutFor) {
   UnitDispatcher dispatcher(ranks);
   RunFrontEnd frontEnd;
-  // As the pool would cut for that many workers.
-  if (cutFor > 0) frontEnd.maxUnitShare = 1.0 / (100.0 * cutFor);
+  frontEnd.cutForWorkers = cutFor;
   frontEnd.workers = dispatcher.GatherSlots();
   frontEnd.builder = RemoteModelBuilder(dispatcher);
   frontEnd.statusSuffix = [&dispatcher] {
