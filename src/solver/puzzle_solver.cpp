@@ -292,13 +292,7 @@ bool PuzzleSolver::Covered(int32_t row, const uint64_t* occ) {
     const int32_t first = FirstFree<W>(occ);
     // The free cells next to the new stone that are left with at most one free neighbour
     // are the ones it most likely cut off; their lists are short.
-    auto cellAlive = [&](int32_t pos) {
-      int32_t pattern = 0;
-      for (int32_t b = 0; b < 6; ++b) {
-        const int32_t np = m.NeighbourPos(pos, b);
-        if (np >= 0 && (occ[np >> 6] >> (np & 63) & 1) == 0) pattern |= 1 << b;
-      }
-      if ((pattern & (pattern - 1)) != 0) return true;  // two or more free neighbours
+    auto cellAlive = [&](int32_t pos, int32_t pattern) {
       return ListAlive<W>(pos, m.CoverBegin(pos, pattern), m.CoverBegin(pos, pattern + 1), first,
                           occ);
     };
@@ -307,13 +301,24 @@ bool PuzzleSolver::Covered(int32_t row, const uint64_t* occ) {
       uint64_t one = 0;
       uint64_t two = 0;
       m.NeighbourCounts(free, &one, &two);
-      for (uint64_t cells = m.RowHalo(row) & free & ~two; cells != 0; cells &= cells - 1)
-        if (!cellAlive(m.PosOfBit(__builtin_ctzll(cells)))) return false;
+      for (uint64_t cells = m.RowHalo(row) & free & ~two; cells != 0; cells &= cells - 1) {
+        const int32_t bit = __builtin_ctzll(cells);
+        const uint64_t neighbour = m.BlockNeighbours(bit) & free;
+        const int32_t pattern = neighbour == 0 ? 0 : m.PatternBit(bit, __builtin_ctzll(neighbour));
+        if (!cellAlive(m.PosOfBit(bit), pattern)) return false;
+      }
     } else {
       const uint64_t* halo = m.RowHaloMask(row);
       for (int32_t w = 0; w < W; ++w)
-        for (uint64_t cells = halo[w] & ~occ[w]; cells != 0; cells &= cells - 1)
-          if (!cellAlive(w * 64 + __builtin_ctzll(cells))) return false;
+        for (uint64_t cells = halo[w] & ~occ[w]; cells != 0; cells &= cells - 1) {
+          const int32_t pos = w * 64 + __builtin_ctzll(cells);
+          int32_t pattern = 0;
+          for (int32_t b = 0; b < 6; ++b) {
+            const int32_t np = m.NeighbourPos(pos, b);
+            if (np >= 0 && (occ[np >> 6] >> (np & 63) & 1) == 0) pattern |= 1 << b;
+          }
+          if ((pattern & (pattern - 1)) == 0 && !cellAlive(pos, pattern)) return false;
+        }
     }
     for (int32_t k = 0; k < stoneCount_; ++k)
       if (copies_[k] > 0 &&

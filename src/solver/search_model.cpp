@@ -191,6 +191,20 @@ void SearchModel::BuildBlockMasks() {
   growStep_[0] = p.xSize > 1 ? 1 : 0;
   growStep_[1] = p.ySize > 1 ? p.xSize : 0;
   growStep_[2] = p.zSize > 1 ? p.xSize * p.ySize : 0;
+  // Pattern bits 0..2 are the steps up along x, y and z, bits 3..5 the steps down.
+  for (int32_t a = 0; a < 3; ++a) {
+    if (growStep_[a] == 0) continue;
+    stepBit_[64 + growStep_[a]] = 1 << a;
+    stepBit_[64 - growStep_[a]] = 1 << (a + 3);
+  }
+  blockNeighbours_.assign(64, 0);
+  for (int32_t bit = 0; bit < 64; ++bit) {
+    const uint64_t one = uint64_t{1} << bit;
+    for (int32_t a = 0; a < 3; ++a)
+      blockNeighbours_[bit] |=
+          (one & growUp_[a]) << growStep_[a] | (one & growDown_[a]) >> growStep_[a];
+    blockNeighbours_[bit] &= blockCells_;
+  }
   const size_t rows = rowStones_.size();
   rowBlock_.assign(rows, 0);
   rowHalo_.assign(rows, 0);

@@ -126,6 +126,11 @@ class SearchModel {
   uint64_t RowHalo(int32_t row) const { return rowHalo_[row]; }
   // The fill position of a block-order bit that is a cell.
   int32_t PosOfBit(int32_t bit) const { return posOfBit_[bit]; }
+  // The in-block face neighbours of a block-order bit.
+  uint64_t BlockNeighbours(int32_t bit) const { return blockNeighbours_[bit]; }
+  // The neighbour pattern bit (see NeighbourPos) of the neighbour `to` of block-order bit
+  // `from`.
+  int32_t PatternBit(int32_t from, int32_t to) const { return stepBit_[to - from + 64]; }
   // Bit set for every cell of `cells` that has at least one, and at least two, face
   // neighbours in `cells`.
   void NeighbourCounts(uint64_t cells, uint64_t* one, uint64_t* two) const {
@@ -200,6 +205,8 @@ class SearchModel {
   std::vector<uint64_t> rowBlock_;
   std::vector<uint64_t> rowHalo_;
   std::vector<int32_t> posOfBit_;
+  std::vector<uint64_t> blockNeighbours_;
+  int32_t stepBit_[129] = {};
   uint64_t growUp_[3] = {};
   uint64_t growDown_[3] = {};
   int32_t growStep_[3] = {};
