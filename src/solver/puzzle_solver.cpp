@@ -298,13 +298,12 @@ bool PuzzleSolver::Covered(int32_t row, const uint64_t* occ) {
     };
     if (blocks_) {
       const uint64_t free = ~blockOccupied_;
-      uint64_t one = 0;
-      uint64_t two = 0;
-      m.NeighbourCounts(free, &one, &two);
-      for (uint64_t cells = m.RowHalo(row) & free & ~two; cells != 0; cells &= cells - 1) {
+      for (uint64_t cells = m.RowHalo(row) & free; cells != 0; cells &= cells - 1) {
         const int32_t bit = __builtin_ctzll(cells);
-        const uint64_t neighbour = m.BlockNeighbours(bit) & free;
-        const int32_t pattern = neighbour == 0 ? 0 : m.PatternBit(bit, __builtin_ctzll(neighbour));
+        const uint64_t neighbours = m.BlockNeighbours(bit) & free;
+        if ((neighbours & (neighbours - 1)) != 0) continue;  // two or more free neighbours
+        const int32_t pattern =
+            neighbours == 0 ? 0 : m.PatternBit(bit, __builtin_ctzll(neighbours));
         if (!cellAlive(m.PosOfBit(bit), pattern)) return false;
       }
     } else {
@@ -320,10 +319,19 @@ bool PuzzleSolver::Covered(int32_t row, const uint64_t* occ) {
           if ((pattern & (pattern - 1)) == 0 && !cellAlive(pos, pattern)) return false;
         }
     }
-    for (int32_t k = 0; k < stoneCount_; ++k)
-      if (copies_[k] > 0 &&
-          !ListAlive<W>(cellCount_ + k, m.StoneBegin(k), m.StoneBegin(k + 1), first, occ))
+    for (int32_t k = 0; k < stoneCount_; ++k) {
+      if (copies_[k] <= 0) continue;
+      // The witness is a placement of k itself, which has copies: only the cells count.
+      const int32_t witness = witness_[cellCount_ + k];
+      if (witness >= 0) {
+        const uint64_t* mask = m.CoverMask(witness);
+        uint64_t overlap = 0;
+        for (int32_t w = 0; w < W; ++w) overlap |= mask[w] & occ[w];
+        if (overlap == 0) continue;
+      }
+      if (!ListAlive<W>(cellCount_ + k, m.StoneBegin(k), m.StoneBegin(k + 1), first, occ))
         return false;
+    }
   }
   return true;
 }

@@ -170,15 +170,17 @@ void SearchModel::BuildBlockMasks() {
   std::vector<int32_t> bitOfPos(static_cast<size_t>(p.cellCount), 0);
   posOfBit_.assign(64, -1);
   blockCells_ = 0;
-  for (int32_t a = 0; a < 3; ++a) growUp_[a] = growDown_[a] = 0;
+  uint64_t growUp[3] = {};
+  uint64_t growDown[3] = {};
+  int32_t growStep[3] = {};
   for (int32_t z = 0; z < p.zSize; ++z)
     for (int32_t y = 0; y < p.ySize; ++y)
       for (int32_t x = 0; x < p.xSize; ++x) {
         const int32_t bit = x + p.xSize * (y + p.ySize * z);
         const int32_t at[3] = {x, y, z};
         for (int32_t a = 0; a < 3; ++a) {
-          if (at[a] + 1 < size[a]) growUp_[a] |= uint64_t{1} << bit;
-          if (at[a] > 0) growDown_[a] |= uint64_t{1} << bit;
+          if (at[a] + 1 < size[a]) growUp[a] |= uint64_t{1} << bit;
+          if (at[a] > 0) growDown[a] |= uint64_t{1} << bit;
         }
         const int32_t pos = posOfCell_[p.GridIndex(x, y, z)];
         if (pos < 0) continue;
@@ -188,21 +190,21 @@ void SearchModel::BuildBlockMasks() {
       }
   // An axis of length 1 has no steps; its masks are empty, and a zero shift keeps the
   // shift amounts below 64.
-  growStep_[0] = p.xSize > 1 ? 1 : 0;
-  growStep_[1] = p.ySize > 1 ? p.xSize : 0;
-  growStep_[2] = p.zSize > 1 ? p.xSize * p.ySize : 0;
+  growStep[0] = p.xSize > 1 ? 1 : 0;
+  growStep[1] = p.ySize > 1 ? p.xSize : 0;
+  growStep[2] = p.zSize > 1 ? p.xSize * p.ySize : 0;
   // Pattern bits 0..2 are the steps up along x, y and z, bits 3..5 the steps down.
   for (int32_t a = 0; a < 3; ++a) {
-    if (growStep_[a] == 0) continue;
-    stepBit_[64 + growStep_[a]] = 1 << a;
-    stepBit_[64 - growStep_[a]] = 1 << (a + 3);
+    if (growStep[a] == 0) continue;
+    stepBit_[64 + growStep[a]] = 1 << a;
+    stepBit_[64 - growStep[a]] = 1 << (a + 3);
   }
   blockNeighbours_.assign(64, 0);
   for (int32_t bit = 0; bit < 64; ++bit) {
     const uint64_t one = uint64_t{1} << bit;
     for (int32_t a = 0; a < 3; ++a)
       blockNeighbours_[bit] |=
-          (one & growUp_[a]) << growStep_[a] | (one & growDown_[a]) >> growStep_[a];
+          (one & growUp[a]) << growStep[a] | (one & growDown[a]) >> growStep[a];
     blockNeighbours_[bit] &= blockCells_;
   }
   const size_t rows = rowStones_.size();
@@ -216,7 +218,7 @@ void SearchModel::BuildBlockMasks() {
     rowBlock_[r] = mask;
     uint64_t grown = mask;
     for (int32_t a = 0; a < 3; ++a)
-      grown |= (mask & growUp_[a]) << growStep_[a] | (mask & growDown_[a]) >> growStep_[a];
+      grown |= (mask & growUp[a]) << growStep[a] | (mask & growDown[a]) >> growStep[a];
     rowHalo_[r] = grown & ~mask & blockCells_;
   }
   blockMasks_ = true;

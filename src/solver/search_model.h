@@ -131,22 +131,6 @@ class SearchModel {
   // The neighbour pattern bit (see NeighbourPos) of the neighbour `to` of block-order bit
   // `from`.
   int32_t PatternBit(int32_t from, int32_t to) const { return stepBit_[to - from + 64]; }
-  // Bit set for every cell of `cells` that has at least one, and at least two, face
-  // neighbours in `cells`.
-  void NeighbourCounts(uint64_t cells, uint64_t* one, uint64_t* two) const {
-    uint64_t ones = 0;
-    uint64_t twos = 0;
-    for (int32_t a = 0; a < 3; ++a) {
-      const uint64_t up = cells >> growStep_[a] & growUp_[a];
-      twos |= ones & up;
-      ones |= up;
-      const uint64_t down = cells << growStep_[a] & growDown_[a];
-      twos |= ones & down;
-      ones |= down;
-    }
-    *one = ones;
-    *two = twos;
-  }
 
   // --- Cover pruning. When the stones' volume equals the cell count, every packing fills
   // the block, so each free cell must still be covered by some placement that fits, of a
@@ -207,9 +191,6 @@ class SearchModel {
   std::vector<int32_t> posOfBit_;
   std::vector<uint64_t> blockNeighbours_;
   int32_t stepBit_[129] = {};
-  uint64_t growUp_[3] = {};
-  uint64_t growDown_[3] = {};
-  int32_t growStep_[3] = {};
   bool coverCheck_ = false;
   std::vector<int32_t> coverStart_;  // kPatternCount per cell, then one per stone, + 1
   std::vector<uint64_t> coverMasks_;
