@@ -116,8 +116,9 @@ class SearchModel {
   int32_t Copies(int32_t k) const { return puzzle_.stones[k].copies; }
   int32_t StoneCubes(int32_t k) const { return puzzle_.stones[k].cubeCount; }
 
-  // --- Block-order masks (bit x + X*(y + Y*z)) for blocks of up to 64 cells, so that
-  // neighbourhoods are shifts: which cells the cover check looks at is found this way. ---
+  // --- Block-order masks (bit x + X*(y + Y*z)), built with the cover check for blocks of
+  // up to 64 positions: the cells it looks at and their free neighbours are found by a few
+  // mask operations this way. ---
   bool HasBlockMasks() const { return blockMasks_; }
   // The block-order bit of every cell (holes and the bits past the block are never free).
   uint64_t BlockCells() const { return blockCells_; }
@@ -139,10 +140,10 @@ class SearchModel {
   // leave cells empty and the check is off.) Only with row masks and tables of bounded
   // size. The placements are the distinct rows (stone, cells) of all lists. ---
   bool CoverCheck() const { return coverCheck_; }
-  // The placements over cell `pos` that can still fit while exactly the face neighbours of
-  // `pattern` are free (bit b: neighbour b, see NeighbourPos) are the entries
-  // [CoverBegin(pos, pattern), CoverBegin(pos, pattern + 1)); stone k's placements are
-  // [StoneBegin(k), StoneBegin(k + 1)).
+  // The placements over cell `pos` that can still fit while its free face neighbours are
+  // those of `pattern` (bit b: neighbour b, see NeighbourPos) are the entries
+  // [CoverBegin(pos, pattern), CoverBegin(pos, pattern + 1)); only patterns of at most one
+  // bit have entries. Stone k's placements are [StoneBegin(k), StoneBegin(k + 1)).
   int32_t CoverBegin(int32_t pos, int32_t pattern) const {
     return coverStart_[static_cast<size_t>(pos) * kPatternCount + pattern];
   }
@@ -155,7 +156,8 @@ class SearchModel {
   int32_t CoverStone(int32_t entry) const { return coverStones_[entry]; }
   // The first fill position of an entry's placement; each list ascends in it.
   int32_t CoverFirst(int32_t entry) const { return coverFirst_[entry]; }
-  // The in-block face neighbours of a row's cells outside the row, Words() words.
+  // The in-block face neighbours of a row's cells outside the row, Words() words; only for
+  // blocks without block-order masks.
   const uint64_t* RowHaloMask(int32_t row) const {
     return rowHaloMasks_.data() + static_cast<size_t>(row) * words_;
   }
