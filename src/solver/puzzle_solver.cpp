@@ -31,6 +31,7 @@ void PuzzleSolver::Teardown() {
   std::vector<int32_t>().swap(copies_);
   std::vector<uint8_t>().swap(preCheckAt_);
   std::vector<PlacementChoice>().swap(choices_);
+  std::vector<int32_t>().swap(witness_);
   observer_ = nullptr;
   ready = 0;
 }
@@ -63,6 +64,17 @@ int PuzzleSolver::Prepare(std::shared_ptr<const SearchModel> model) {
     for (int32_t level = 1; level <= maxLevels; ++level)
       preCheckAt_[level] = level >= p.firstPreCheckStone && level <= p.lastPreCheckStone;
   }
+  cover_ = m.CoverCheck();
+  if (cover_) {
+    try {
+      witness_.assign(static_cast<size_t>(cellCount_ + stoneCount_), -1);
+    } catch (const std::bad_alloc&) {
+      setupError.Set(SetupErrorCode::kOutOfMemory, "not enough memory for the search state");
+      return 0;
+    }
+  }
+  blocks_ = cover_ && m.HasBlockMasks();
+  blockOccupied_ = blocks_ ? ~m.BlockCells() : 0;
   firstStone_ = -1;
   higherStonesLeft_ = totalStones_;
   openSymPositions_ = m.SymPosCount() - 1;
@@ -253,6 +265,78 @@ void PuzzleSolver::StartJobStone(int32_t stone) {
 }
 
 template <int W>
+bool PuzzleSolver::ListAlive(int32_t list, int32_t begin, int32_t end, int32_t first,
+                             const uint64_t* occ) {
+  const SearchModel& m = *model_;
+  auto fits = [&](int32_t e) {
+    const uint64_t* mask = m.CoverMask(e);
+    uint64_t overlap = 0;
+    for (int32_t w = 0; w < W; ++w) overlap |= mask[w] & occ[w];
+    return overlap == 0 && copies_[m.CoverStone(e)] > 0;
+  };
+  const int32_t witness = witness_[list];  // -1 before the first search of the list
+  if (witness >= 0 && fits(witness)) return true;
+  // From the end: the placements farthest from the filled part, which stay free longest.
+  for (int32_t e = end - 1; e >= begin && m.CoverFirst(e) >= first; --e)
+    if (fits(e)) {
+      witness_[list] = e;
+      return true;
+    }
+  return false;
+}
+
+template <int W>
+bool PuzzleSolver::Covered(int32_t row, const uint64_t* occ) {
+  if constexpr (W > 0) {
+    const SearchModel& m = *model_;
+    const int32_t first = FirstFree<W>(occ);
+    // The free cells next to the new stone that are left with at most one free neighbour
+    // are the ones it most likely cut off; their lists are short.
+    auto cellAlive = [&](int32_t pos, int32_t pattern) {
+      return ListAlive<W>(pos, m.CoverBegin(pos, pattern), m.CoverBegin(pos, pattern + 1), first,
+                          occ);
+    };
+    if (blocks_) {
+      const uint64_t free = ~blockOccupied_;
+      for (uint64_t cells = m.RowHalo(row) & free; cells != 0; cells &= cells - 1) {
+        const int32_t bit = __builtin_ctzll(cells);
+        const uint64_t neighbours = m.BlockNeighbours(bit) & free;
+        if ((neighbours & (neighbours - 1)) != 0) continue;  // two or more free neighbours
+        const int32_t pattern =
+            neighbours == 0 ? 0 : m.PatternBit(bit, __builtin_ctzll(neighbours));
+        if (!cellAlive(m.PosOfBit(bit), pattern)) return false;
+      }
+    } else {
+      const uint64_t* halo = m.RowHaloMask(row);
+      for (int32_t w = 0; w < W; ++w)
+        for (uint64_t cells = halo[w] & ~occ[w]; cells != 0; cells &= cells - 1) {
+          const int32_t pos = w * 64 + __builtin_ctzll(cells);
+          int32_t pattern = 0;
+          for (int32_t b = 0; b < 6; ++b) {
+            const int32_t np = m.NeighbourPos(pos, b);
+            if (np >= 0 && (occ[np >> 6] >> (np & 63) & 1) == 0) pattern |= 1 << b;
+          }
+          if ((pattern & (pattern - 1)) == 0 && !cellAlive(pos, pattern)) return false;
+        }
+    }
+    for (int32_t k = 0; k < stoneCount_; ++k) {
+      if (copies_[k] <= 0) continue;
+      // The witness is a placement of k itself, which has copies: only the cells count.
+      const int32_t witness = witness_[cellCount_ + k];
+      if (witness >= 0) {
+        const uint64_t* mask = m.CoverMask(witness);
+        uint64_t overlap = 0;
+        for (int32_t w = 0; w < W; ++w) overlap |= mask[w] & occ[w];
+        if (overlap == 0) continue;
+      }
+      if (!ListAlive<W>(cellCount_ + k, m.StoneBegin(k), m.StoneBegin(k + 1), first, occ))
+        return false;
+    }
+  }
+  return true;
+}
+
+template <int W>
 bool PuzzleSolver::TryPlace(Level& level, uint64_t* occ) {
   return Fits<W>(level.row, level.stone, occ) && Accept<W>(level, occ);
 }
@@ -304,6 +388,7 @@ bool PuzzleSolver::Accept(Level& level, uint64_t* occ) {
     const int32_t n = m.StoneCubes(s);
     for (int32_t j = 0; j < n; ++j) occ[cells[j] >> 6] |= uint64_t{1} << (cells[j] & 63);
   }
+  if (blocks_) blockOccupied_ |= m.RowBlockMask(row);
   if (preCheckAt_[depth_]) {
     // A walled-in next cell can never be covered.
     const int32_t next = FirstFree<W>(occ);
@@ -333,6 +418,7 @@ void PuzzleSolver::Lift(const Level& level, uint64_t* occ) {
     const int32_t n = m.StoneCubes(level.stone);
     for (int32_t j = 0; j < n; ++j) occ[cells[j] >> 6] &= ~(uint64_t{1} << (cells[j] & 63));
   }
+  if (blocks_) blockOccupied_ &= ~m.RowBlockMask(level.row);
   openSymPositions_ += level.claimed;
   higherStonesLeft_ += level.higher;
   ++copies_[level.stone];
@@ -449,7 +535,12 @@ void PuzzleSolver::Run(int64_t budget) {
       if (depth_ == 1 && s != firstStone_) StartJobStone(s);
       --copies_[s];
       if (Accept<W>(level, occ)) {
-        mode = kDescend;
+        // With one or two stones left the search itself ends sooner than the check.
+        if (cover_ && depth_ <= totalStones_ - kMinStonesToCheck && !Covered<W>(row, occ)) {
+          Lift<W>(level, occ);
+        } else {
+          mode = kDescend;
+        }
       } else {
         ++copies_[s];
       }

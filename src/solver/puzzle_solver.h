@@ -55,6 +55,8 @@ class PuzzleSolver {
 
   // About a millisecond of search at the usual rates, so that commands are taken quickly.
   static constexpr int64_t kStepPlacements = 1 << 16;
+  // The cover check runs after a placement only while at least this many stones are left.
+  static constexpr int32_t kMinStonesToCheck = 3;
 
   std::string puzzleFileName;
   std::string outputFileName;
@@ -108,6 +110,17 @@ class PuzzleSolver {
   int32_t Window(int32_t pos, const uint64_t* occ) const;
   // Level 1 took `stone`: the symmetry counters start again for this first stone.
   void StartJobStone(int32_t stone);
+  // False when, after placing `row`, a free cell next to it or a stone with copies left has
+  // no fitting placement any more: the subtree below holds no packing (see
+  // SearchModel::CoverCheck). Only free cells left with at most one free neighbour are
+  // looked at; those are nearly all the cells a placement cuts off, and cheap to decide.
+  template <int W>
+  bool Covered(int32_t row, const uint64_t* occ);
+  // Whether cover entries [begin, end) hold one that fits, trying first the witness of
+  // `list` (a cell, or cellCount + a stone) and keeping the one found as its witness.
+  // `first` is the first free fill position: placements starting before it cannot fit.
+  template <int W>
+  bool ListAlive(int32_t list, int32_t begin, int32_t end, int32_t first, const uint64_t* occ);
   void ReportSolution();
   void WriteRecord(const std::string& record);
 
@@ -126,6 +139,14 @@ class PuzzleSolver {
   int32_t higherStonesLeft_ = 0;
   int32_t openSymPositions_ = 0;
   int32_t writeEveryNSolution_ = 0;
+  // The occupied cells in block order, kept with the cover check on small blocks.
+  bool blocks_ = false;
+  uint64_t blockOccupied_ = 0;
+  // Cover pruning (see SearchModel::CoverCheck): per list of the cover tables the entry that
+  // fitted last. Backtracking only frees cells and returns copies, so a witness stays good
+  // until a deeper placement takes it.
+  bool cover_ = false;
+  std::vector<int32_t> witness_;
   std::vector<Level> levels_;  // index = level number; 0 unused
   std::vector<uint64_t> occupied_;
   std::vector<int32_t> copies_;

@@ -1,5 +1,6 @@
 #include "solver/search_model.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <new>
@@ -150,12 +151,191 @@ int SearchModel::BuildMasks() {
       types += p.stones[k].copies > 0 ? 1 : 0;
       typesUpTo_[k] = types;
     }
+    BuildCoverTables();
+    if (coverCheck_) BuildBlockMasks();
   } catch (const std::bad_alloc&) {
     return 0;
   } catch (const std::length_error&) {
     return 0;
   }
   return 1;
+}
+
+void SearchModel::BuildBlockMasks() {
+  const PuzzleModel& p = puzzle_;
+  blockMasks_ = false;
+  if (int64_t{p.xSize} * p.ySize * p.zSize > 64) return;
+  // Block-order bits and the masks of the cells that may step one cell along each axis.
+  const int32_t size[3] = {p.xSize, p.ySize, p.zSize};
+  std::vector<int32_t> bitOfPos(static_cast<size_t>(p.cellCount), 0);
+  posOfBit_.assign(64, -1);
+  blockCells_ = 0;
+  uint64_t growUp[3] = {};
+  uint64_t growDown[3] = {};
+  int32_t growStep[3] = {};
+  for (int32_t z = 0; z < p.zSize; ++z)
+    for (int32_t y = 0; y < p.ySize; ++y)
+      for (int32_t x = 0; x < p.xSize; ++x) {
+        const int32_t bit = x + p.xSize * (y + p.ySize * z);
+        const int32_t at[3] = {x, y, z};
+        for (int32_t a = 0; a < 3; ++a) {
+          if (at[a] + 1 < size[a]) growUp[a] |= uint64_t{1} << bit;
+          if (at[a] > 0) growDown[a] |= uint64_t{1} << bit;
+        }
+        const int32_t pos = posOfCell_[p.GridIndex(x, y, z)];
+        if (pos < 0) continue;
+        bitOfPos[pos] = bit;
+        posOfBit_[bit] = pos;
+        blockCells_ |= uint64_t{1} << bit;
+      }
+  // An axis of length 1 has no steps; its masks are empty, and a zero shift keeps the
+  // shift amounts below 64.
+  growStep[0] = p.xSize > 1 ? 1 : 0;
+  growStep[1] = p.ySize > 1 ? p.xSize : 0;
+  growStep[2] = p.zSize > 1 ? p.xSize * p.ySize : 0;
+  // Pattern bits 0..2 are the steps up along x, y and z, bits 3..5 the steps down.
+  for (int32_t a = 0; a < 3; ++a) {
+    if (growStep[a] == 0) continue;
+    stepBit_[64 + growStep[a]] = 1 << a;
+    stepBit_[64 - growStep[a]] = 1 << (a + 3);
+  }
+  blockNeighbours_.assign(64, 0);
+  for (int32_t bit = 0; bit < 64; ++bit) {
+    const uint64_t one = uint64_t{1} << bit;
+    for (int32_t a = 0; a < 3; ++a)
+      blockNeighbours_[bit] |=
+          (one & growUp[a]) << growStep[a] | (one & growDown[a]) >> growStep[a];
+    blockNeighbours_[bit] &= blockCells_;
+  }
+  const size_t rows = rowStones_.size();
+  rowBlock_.assign(rows, 0);
+  rowHalo_.assign(rows, 0);
+  for (size_t r = 0; r < rows; ++r) {
+    const int32_t* cells = rowCells_.data() + rowCellStart_[r];
+    uint64_t mask = 0;
+    for (int32_t j = 0; j < p.stones[rowStones_[r]].cubeCount; ++j)
+      mask |= uint64_t{1} << bitOfPos[cells[j]];
+    rowBlock_[r] = mask;
+    uint64_t grown = mask;
+    for (int32_t a = 0; a < 3; ++a)
+      grown |= (mask & growUp[a]) << growStep[a] | (mask & growDown[a]) >> growStep[a];
+    rowHalo_[r] = grown & ~mask & blockCells_;
+  }
+  blockMasks_ = true;
+}
+
+void SearchModel::BuildCoverTables() {
+  const PuzzleModel& p = puzzle_;
+  const int32_t n = p.cellCount;
+  const int32_t stoneCount = p.stoneCount;
+  coverCheck_ = false;
+  coverStart_.clear();
+  coverMasks_.clear();
+  coverStones_.clear();
+  int64_t stoneVolume = 0;
+  for (int32_t k = 0; k < stoneCount; ++k)
+    stoneVolume += int64_t{p.stones[k].copies} * p.stones[k].cubeCount;
+  if (!HasRowMasks() || n <= 0 || stoneVolume != n) return;
+
+  // The distinct placements: the same stone on the same cells appears in the lists of
+  // several patterns.
+  const size_t rows = rowStones_.size();
+  std::vector<int32_t> order(rows);
+  for (size_t r = 0; r < rows; ++r) order[r] = static_cast<int32_t>(r);
+  auto key = [&](int32_t a, int32_t b) {
+    if (rowStones_[a] != rowStones_[b]) return rowStones_[a] < rowStones_[b] ? -1 : 1;
+    for (int32_t w = 0; w < words_; ++w) {
+      const uint64_t x = rowMasks_[static_cast<size_t>(a) * words_ + w];
+      const uint64_t y = rowMasks_[static_cast<size_t>(b) * words_ + w];
+      if (x != y) return x < y ? -1 : 1;
+    }
+    return 0;
+  };
+  std::sort(order.begin(), order.end(), [&](int32_t a, int32_t b) { return key(a, b) < 0; });
+  std::vector<int32_t> unique;
+  for (size_t i = 0; i < rows; ++i)
+    if (i == 0 || key(order[i - 1], order[i]) != 0) unique.push_back(order[i]);
+  // Every list runs by the placements' first fill position, so that a search from its end
+  // meets the placements farthest from the filled part first (they stay free longest) and
+  // stops at the first one that starts before the first free cell.
+  auto minPos = [&](int32_t r) {
+    const int32_t* cells = rowCells_.data() + rowCellStart_[r];
+    return *std::min_element(cells, cells + p.stones[rowStones_[r]].cubeCount);
+  };
+  std::stable_sort(unique.begin(), unique.end(), [&](int32_t a, int32_t b) {
+    if (rowStones_[a] != rowStones_[b]) return rowStones_[a] < rowStones_[b];
+    return minPos(a) < minPos(b);
+  });
+  // Per cell and free-neighbour pattern: the placements over the cell that use no other
+  // neighbour of it. The search asks only about cells with at most one free neighbour, so
+  // only those patterns get lists, and short ones.
+  std::vector<std::vector<int32_t>> over(static_cast<size_t>(n));
+  for (const int32_t r : unique) {
+    const int32_t* cells = rowCells_.data() + rowCellStart_[r];
+    for (int32_t j = 0; j < p.stones[rowStones_[r]].cubeCount; ++j) over[cells[j]].push_back(r);
+  }
+  constexpr size_t kMaxCoverWords = size_t{1} << 22;
+  const size_t lists = static_cast<size_t>(n) * kPatternCount + stoneCount;
+  coverStart_.assign(lists + 1, 0);
+  coverMasks_.clear();
+  coverStones_.clear();
+  coverFirst_.clear();
+  auto put = [&](int32_t r) {
+    coverStones_.push_back(rowStones_[r]);
+    coverFirst_.push_back(minPos(r));
+    coverMasks_.insert(coverMasks_.end(), rowMasks_.data() + static_cast<size_t>(r) * words_,
+                       rowMasks_.data() + static_cast<size_t>(r + 1) * words_);
+  };
+  std::vector<int32_t> uses;
+  for (int32_t pos = 0; pos < n; ++pos) {
+    std::vector<int32_t>& list = over[pos];
+    std::stable_sort(list.begin(), list.end(),
+                     [&](int32_t a, int32_t b) { return minPos(a) < minPos(b); });
+    // Which neighbours of pos each placement covers.
+    uses.assign(list.size(), 0);
+    for (int32_t b = 0; b < 6; ++b) {
+      const int32_t np = NeighbourPos(pos, b);
+      if (np < 0) continue;
+      for (size_t i = 0; i < list.size(); ++i)
+        if (rowMasks_[static_cast<size_t>(list[i]) * words_ + (np >> 6)] >> (np & 63) & 1)
+          uses[i] |= 1 << b;
+    }
+    for (int32_t pattern = 0; pattern < kPatternCount; ++pattern) {
+      coverStart_[static_cast<size_t>(pos) * kPatternCount + pattern] =
+          static_cast<int32_t>(coverStones_.size());
+      if ((pattern & (pattern - 1)) != 0) continue;
+      for (size_t i = 0; i < list.size(); ++i)
+        if ((uses[i] & ~pattern) == 0) put(list[i]);
+    }
+    if (coverMasks_.size() > kMaxCoverWords) break;
+  }
+  for (int32_t k = 0; k < stoneCount; ++k) {
+    coverStart_[static_cast<size_t>(n) * kPatternCount + k] =
+        static_cast<int32_t>(coverStones_.size());
+    for (const int32_t r : unique)
+      if (rowStones_[r] == k) put(r);
+  }
+  coverStart_[lists] = static_cast<int32_t>(coverStones_.size());
+  // Tables far beyond the row tables cost more memory than the pruning saves time.
+  if (coverMasks_.size() > kMaxCoverWords) {
+    std::vector<int32_t>().swap(coverStart_);
+    std::vector<uint64_t>().swap(coverMasks_);
+    std::vector<int32_t>().swap(coverStones_);
+    std::vector<int32_t>().swap(coverFirst_);
+    return;
+  }
+  // Blocks of up to 64 cells find the neighbours of a row by shifts (BuildBlockMasks).
+  const bool small = int64_t{p.xSize} * p.ySize * p.zSize <= 64;
+  rowHaloMasks_.assign(small ? 0 : rows * static_cast<size_t>(words_), 0);
+  for (size_t r = 0; r < rows && !small; ++r) {
+    uint64_t* halo = rowHaloMasks_.data() + r * words_;
+    const uint64_t* mask = rowMasks_.data() + r * words_;
+    const int32_t* cells = rowCells_.data() + rowCellStart_[r];
+    for (int32_t j = 0; j < p.stones[rowStones_[r]].cubeCount; ++j)
+      for (int32_t w = 0; w < words_; ++w) halo[w] |= NeighbourMask(cells[j])[w];
+    for (int32_t w = 0; w < words_; ++w) halo[w] &= ~mask[w];
+  }
+  coverCheck_ = true;
 }
 
 std::string SearchModel::FormatRecord(uint64_t number, const PlacementChoice* levels,

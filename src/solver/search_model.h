@@ -116,9 +116,57 @@ class SearchModel {
   int32_t Copies(int32_t k) const { return puzzle_.stones[k].copies; }
   int32_t StoneCubes(int32_t k) const { return puzzle_.stones[k].cubeCount; }
 
+  // --- Block-order masks (bit x + X*(y + Y*z)), built with the cover check for blocks of
+  // up to 64 positions: the cells it looks at and their free neighbours are found by a few
+  // mask operations this way. ---
+  bool HasBlockMasks() const { return blockMasks_; }
+  // The block-order bit of every cell (holes and the bits past the block are never free).
+  uint64_t BlockCells() const { return blockCells_; }
+  // The block-order cells of a row, and their in-block face neighbours outside the row.
+  uint64_t RowBlockMask(int32_t row) const { return rowBlock_[row]; }
+  uint64_t RowHalo(int32_t row) const { return rowHalo_[row]; }
+  // The fill position of a block-order bit that is a cell.
+  int32_t PosOfBit(int32_t bit) const { return posOfBit_[bit]; }
+  // The in-block face neighbours of a block-order bit.
+  uint64_t BlockNeighbours(int32_t bit) const { return blockNeighbours_[bit]; }
+  // The neighbour pattern bit (see NeighbourPos) of the neighbour `to` of block-order bit
+  // `from`.
+  int32_t PatternBit(int32_t from, int32_t to) const { return stepBit_[to - from + 64]; }
+
+  // --- Cover pruning. When the stones' volume equals the cell count, every packing fills
+  // the block, so each free cell must still be covered by some placement that fits, of a
+  // stone with copies left, and each stone with copies left must still fit somewhere;
+  // otherwise the subtree holds no packing. (With fewer cubes than cells a packing may
+  // leave cells empty and the check is off.) Only with row masks and tables of bounded
+  // size. The placements are the distinct rows (stone, cells) of all lists. ---
+  bool CoverCheck() const { return coverCheck_; }
+  // The placements over cell `pos` that can still fit while its free face neighbours are
+  // those of `pattern` (bit b: neighbour b, see NeighbourPos) are the entries
+  // [CoverBegin(pos, pattern), CoverBegin(pos, pattern + 1)); only patterns of at most one
+  // bit have entries. Stone k's placements are [StoneBegin(k), StoneBegin(k + 1)).
+  int32_t CoverBegin(int32_t pos, int32_t pattern) const {
+    return coverStart_[static_cast<size_t>(pos) * kPatternCount + pattern];
+  }
+  int32_t StoneBegin(int32_t k) const {
+    return coverStart_[static_cast<size_t>(puzzle_.cellCount) * kPatternCount + k];
+  }
+  const uint64_t* CoverMask(int32_t entry) const {
+    return coverMasks_.data() + static_cast<size_t>(entry) * words_;
+  }
+  int32_t CoverStone(int32_t entry) const { return coverStones_[entry]; }
+  // The first fill position of an entry's placement; each list ascends in it.
+  int32_t CoverFirst(int32_t entry) const { return coverFirst_[entry]; }
+  // The in-block face neighbours of a row's cells outside the row, Words() words; only for
+  // blocks without block-order masks.
+  const uint64_t* RowHaloMask(int32_t row) const {
+    return rowHaloMasks_.data() + static_cast<size_t>(row) * words_;
+  }
+
  private:
   SearchModel() = default;
   int BuildMasks();
+  void BuildBlockMasks();
+  void BuildCoverTables();
 
   PuzzleParameters params_;
   PuzzleModel puzzle_;
@@ -138,6 +186,19 @@ class SearchModel {
   std::vector<int64_t> rowCellStart_;
   std::vector<int32_t> rowCells_;
   std::vector<int32_t> typesUpTo_;
+  bool blockMasks_ = false;
+  uint64_t blockCells_ = 0;
+  std::vector<uint64_t> rowBlock_;
+  std::vector<uint64_t> rowHalo_;
+  std::vector<int32_t> posOfBit_;
+  std::vector<uint64_t> blockNeighbours_;
+  int32_t stepBit_[129] = {};
+  bool coverCheck_ = false;
+  std::vector<int32_t> coverStart_;  // kPatternCount per cell, then one per stone, + 1
+  std::vector<uint64_t> coverMasks_;
+  std::vector<int32_t> coverStones_;
+  std::vector<int32_t> coverFirst_;
+  std::vector<uint64_t> rowHaloMasks_;
 };
 
 }  // namespace quaderix

@@ -112,7 +112,8 @@ uint64_t CompareEngines(const TempDir& dir, PuzzleDescription puzzle, int rate, 
 }
 
 // More kinds than the shared set: the check from the first level on, seven symmetry
-// positions, blocks over one and over eight mask words, and levels past 100.
+// positions, a large block of few cells, blocks over one and over eight mask words, and
+// levels past 100.
 std::vector<NamedPuzzle> EnginePuzzles() {
   std::vector<NamedPuzzle> out = CrossCheckPuzzles();
   for (NamedPuzzle& named : out) {
@@ -141,6 +142,16 @@ std::vector<NamedPuzzle> EnginePuzzles() {
                   .preCheckLevel = 1,
                   .firstPreCheckStone = 2,
                   .lastPreCheckStone = 60}});
+  // More than 64 block positions but few cells, which the stones fill: the cover check
+  // finds the cells next to a stone by the fill-order masks instead of block-order shifts.
+  PuzzleDescription wide{.xSize = 9,
+                         .ySize = 8,
+                         .zSize = 1,
+                         .stones = {{kTetraL, 4}, {kTetraSquare, 1}},
+                         .symPositions = {{0, 0, 0}}};
+  for (int x = 0; x < wide.xSize; ++x)
+    for (int y = 0; y < wide.ySize; ++y) wide.SetKey(x, y, 0, x < 4 && y < 5 ? 1 : 0);
+  out.push_back({"WideBlockFewCells", wide});
   out.push_back({"NineWords",
                  {.xSize = 9,
                   .ySize = 8,
