@@ -57,7 +57,7 @@ std::vector<std::string> Files(const fs::path& dir, const std::string& base) {
 // that a kill often lands in a record's write, and with checkpoints every 2 ms often in
 // a checkpoint's.
 std::string WrittenSoma() {
-  return testing::SomaCube() + "ShowLegend=1\n[OutputInfo]\nWriteEveryNSolution=1\n";
+  return testing::SomaCube(1);
 }
 
 TEST(Resume, KilledAndStoppedRunsEndAsOneUninterruptedRun) {

@@ -82,7 +82,7 @@ TEST(MpiRun, CountsAndFilesEqualTheSingleMachineRunForAnyNumberOfRanks) {
     int jobs;
   } cases[] = {
       // Symmetry positions, jobs with nothing to search, one record in seven.
-      {"soma", testing::SomaCube() + "ShowLegend=1\n[OutputInfo]\nWriteEveryNSolution=7\n", 7},
+      {"soma", testing::SomaCube(7), 7},
       {"ring", Ring(), 3},  // a hole
       // Three copies of one stone, every other record.
       {"dominoes", testing::DominoCube() + "[OutputInfo]\nWriteEveryNSolution=2\n", 2},
@@ -128,8 +128,7 @@ TEST(MpiRun, KilledRankIsResumedWithAnotherNumberOfRanks) {
   TempDir dir;
   // Every packing written: with the units' round trips between the ranks the run lasts
   // long enough to be cut off in its middle.
-  const std::string file = dir.WriteFile(
-      "soma.ini", testing::SomaCube() + "ShowLegend=1\n[OutputInfo]\nWriteEveryNSolution=1\n");
+  const std::string file = dir.WriteFile("soma.ini", testing::SomaCube(1));
   Child reference({QUADERIX_CLI_PATH, file, "--threads", "1", "--output-base", "ref"}, dir.path());
   ASSERT_EQ(reference.Wait(), 0) << reference.Err();
 

@@ -15,6 +15,7 @@
 #include "run/work_pool.h"
 #include "solver/cross_check_puzzles.h"
 #include "solver/reference_solver.h"
+#include "support/run_puzzles.h"
 #include "support/temp_files.h"
 
 namespace quaderix {
@@ -96,9 +97,9 @@ TEST(SolverRuns, EveryJobCountsAndWritesWhatTheSerialSearchDoes) {
 
 TEST(SolverRuns, APuzzleFileRewrittenDuringARunChangesNothing) {
   TempDir dir;
-  const std::string puzzle = dir.WriteFile("soma.ini", testing::ToIni(testing::SomaCube()));
+  const std::string puzzle = dir.WriteFile("soma.ini", testing::SomaCube());
   const std::vector<uint64_t> counts = SerialCounts(puzzle, "", 7);
-  testing::PuzzleDescription other = testing::SomaCube();
+  testing::PuzzleDescription other = testing::SomaPuzzle();
   other.symPositions.resize(1);
   const PoolSnapshot s =
       RunPool(puzzle, {.workers = 2}, [&] { dir.WriteFile("soma.ini", testing::ToIni(other)); });

@@ -11,11 +11,6 @@
 
 namespace quaderix::testing {
 
-// The Soma cube under the name the run tests know it by.
-inline PuzzleDescription SomaCube() {
-  return SomaPuzzle();
-}
-
 struct NamedPuzzle {
   std::string name;
   PuzzleDescription puzzle;
@@ -84,7 +79,7 @@ inline std::vector<NamedPuzzle> CrossCheckPuzzles() {
   four.firstPreCheckStone = 1;
   four.lastPreCheckStone = 5;
   out.push_back({"FourSymPositionsPreCheck", four});
-  out.push_back({"SomaCube", SomaCube()});
+  out.push_back({"SomaCube", SomaPuzzle()});
   return out;
 }
 

@@ -66,21 +66,12 @@ inline std::string DominoCube() {
          kNoSymmetry;
 }
 
-// The Soma cube: seven pieces in a 3x3x3 block with the four corners as symmetry
-// positions. All 11520 packings, a quarter of them (2880) counted; jobs 4..6 have
-// nothing to search.
-inline std::string SomaCube() {
-  return FullBlock(3, 3, 3, 3) +
-         "[StoneInfo]\nStoneCount=7\nStoneOrder=0,1,2,3,4,5,6\n"
-         "Stone_00=1,3,0,0,0,1,0,0,0,1,0\n"
-         "Stone_01=1,4,0,0,0,1,0,0,2,0,0,0,1,0\n"
-         "Stone_02=1,4,0,0,0,1,0,0,2,0,0,1,1,0\n"
-         "Stone_03=1,4,0,0,0,1,0,0,1,1,0,2,1,0\n"
-         "Stone_04=1,4,0,0,0,1,0,0,1,1,0,1,1,1\n"
-         "Stone_05=1,4,0,0,0,1,0,0,1,1,0,1,1,-1\n"
-         "Stone_06=1,4,0,0,0,1,0,0,0,1,0,0,0,1\n"
-         "[SymetryInfo]\nSymetryPosCount=4\nEnhancedSymetryCheck=0\n"
-         "SymPos0=0,0,0\nSymPos1=0,2,2\nSymPos2=2,0,2\nSymPos3=2,2,0\n";
+// The Soma cube's file (see SomaPuzzle), every `writeEveryN`-th packing written: 2880 of
+// its 11520 packings counted, and jobs 4..6 have nothing to search.
+inline std::string SomaCube(int writeEveryN = 0) {
+  PuzzleDescription soma = SomaPuzzle();
+  soma.writeEveryNSolution = writeEveryN;
+  return ToIni(soma);
 }
 
 // A 4x4x4 block of 30 dominoes (type 0) and one 2x2 square (type 1): packings come fast
