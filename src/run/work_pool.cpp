@@ -525,9 +525,19 @@ void WorkPool::CutJob(UnitSearch& search, int32_t jobIndex) {
   // Fresh descents below every unit size it: the units together estimate the job far
   // better than descents from the job's root, which rarely reach its rare big subtrees.
   // Those that chose the units are not reused: a unit was kept whole because they found
-  // it small, so they would underrate it.
+  // it small, so they would underrate it. One descent that happens to run deep can rate a
+  // unit at a large part of the run, and the progress would leap when that unit ends
+  // quickly; the mean of several tames such outliers. Their number shrinks as the units
+  // grow many, so that a job's descents stay a small part of its search.
+  constexpr size_t kDescentsPerJob = 16384;
+  constexpr size_t kMostDescentsPerUnit = 16;
+  const size_t descents = std::clamp<size_t>(kDescentsPerJob / std::max<size_t>(items.size(), 1), 1,
+                                             kMostDescentsPerUnit);
   for (Item& item : items) {
-    if (!item.packing) item.estimate = size(item.prefix);
+    if (item.packing) continue;
+    double sum = 0;
+    for (size_t d = 0; d < descents; ++d) sum += size(item.prefix);
+    item.estimate = sum / static_cast<double>(descents);
   }
 
   std::unique_lock<std::mutex> lock(mutex_);
