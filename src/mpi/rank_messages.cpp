@@ -19,7 +19,8 @@ class Writer {
   void Word(int64_t value) { bytes.append(reinterpret_cast<const char*>(&value), sizeof value); }
   void Choices(const PlacementChoice* c, size_t n) {
     Word(static_cast<int64_t>(n));
-    bytes.append(reinterpret_cast<const char*>(c), n * sizeof(PlacementChoice));
+    // A job's root unit has no choices, and its empty vector's data() may be null.
+    if (n > 0) bytes.append(reinterpret_cast<const char*>(c), n * sizeof(PlacementChoice));
   }
   std::string bytes;
 };
@@ -46,7 +47,7 @@ class Reader {
     }
     const size_t old = out->size();
     out->resize(old + static_cast<size_t>(n));
-    std::memcpy(out->data() + old, bytes_.data() + at_, size);
+    if (size > 0) std::memcpy(out->data() + old, bytes_.data() + at_, size);
     at_ += size;
   }
   bool Done() const { return ok_ && at_ == bytes_.size(); }

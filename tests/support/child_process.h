@@ -28,19 +28,22 @@ class ChildProcess {
     std::vector<char*> args;
     for (std::string& a : argv) args.push_back(a.data());
     args.push_back(nullptr);
-    const std::string out = (cwd / ".out").string(), err = (cwd / ".err").string();
+    // Opened here, before the fork: the output of an earlier program in the same folder is
+    // gone before anyone can read it as this one's.
+    const int in = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    const int out = open((cwd / ".out").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const int err = open((cwd / ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     pid_ = fork();
     if (pid_ == 0) {
-      const int in = open("/dev/null", O_RDONLY);
-      const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      if (chdir(cwd.c_str()) != 0 || in < 0 || o < 0 || e < 0) _exit(127);
+      if (chdir(cwd.c_str()) != 0 || in < 0 || out < 0 || err < 0) _exit(127);
       dup2(in, 0);
-      dup2(o, 1);
-      dup2(e, 2);
+      dup2(out, 1);
+      dup2(err, 2);
       execv(args[0], args.data());
       _exit(127);
     }
+    for (const int fd : {in, out, err})
+      if (fd >= 0) close(fd);
   }
   ~ChildProcess() {
     if (status_ < 0) {
