@@ -127,6 +127,11 @@ class RunSupervisor {
   uint32_t checkpointEveryMs = 30000;
   bool resumed = false;  // the run in hand went on from a checkpoint
 
+  // Sets progress, progressText and secondsLeft from the pool's state `elapsed` ms into
+  // the run. Called on every status tick; public so that its rules can be tried on
+  // chosen states.
+  void UpdateProgress(const PoolSnapshot& snapshot, uint32_t elapsed);
+
   // Set when the run could not be set up, with the reason in one sentence.
   int32_t failedJob = -1;
   std::string failedJobReason;
@@ -138,7 +143,6 @@ class RunSupervisor {
   // Saves what the pool has finished and recorded; nothing before its model is built.
   void WriteCheckpoint();
   void RemoveCheckpoint();
-  void UpdateProgress(const PoolSnapshot& snapshot, uint32_t elapsed);
 
   RunLog& log_;
   MessageSink& sink_;

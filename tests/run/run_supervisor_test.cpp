@@ -131,6 +131,21 @@ TEST(RunSupervision, JobLinesInJobOrderAndTheLastTickClosesTheRun) {
   EXPECT_EQ(h.run.lastRun.solutions.size(), 3u);
 }
 
+TEST(RunSupervision, ShownProgressNeverGoesBackWhenTheEstimateGrows) {
+  Harness h(std::make_shared<TreeModel>(1, 1, 0), 1);
+  PoolSnapshot s;
+  s.allCut = true;
+  s.unitsDone = 20;
+  s.doneWork = s.leftWork = s.doneEstimate = s.leftEstimate = 50;
+  h.run.UpdateProgress(s, 3000);
+  EXPECT_EQ(h.run.progressText.substr(0, 4), "50 %");
+  // A big unit found late: the work left triples, but what was shown stays.
+  s.doneWork = s.doneEstimate = 55;
+  s.leftWork = s.leftEstimate = 145;
+  h.run.UpdateProgress(s, 4000);
+  EXPECT_EQ(h.run.progress, 0.5);
+}
+
 TEST(RunSupervision, ProgressIsEstimatingFirstThenOnlyGrowsAndStaysNearTheWorkDone) {
   auto model = std::make_shared<TreeModel>(3, 12, 0);
   model->stepDelayUs = 1;
