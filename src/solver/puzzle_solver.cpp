@@ -59,7 +59,11 @@ int PuzzleSolver::Prepare(std::shared_ptr<const SearchModel> model) {
   // The bits past the last cell count as occupied, so the first free bit is always a cell.
   for (int32_t bit = cellCount_; bit < words_ * 64; ++bit)
     occupied_[bit >> 6] |= uint64_t{1} << (bit & 63);
-  for (int32_t k = 0; k < stoneCount_; ++k) copies_[k] = m.Copies(k);
+  spent_ = 0;
+  for (int32_t k = 0; k < stoneCount_; ++k) {
+    copies_[k] = m.Copies(k);
+    if (copies_[k] <= 0 && k < 64) spent_ |= uint64_t{1} << k;
+  }
   if (p.preCheckLevel == 1 || p.preCheckLevel == 2) {
     for (int32_t level = 1; level <= maxLevels; ++level)
       preCheckAt_[level] = level >= p.firstPreCheckStone && level <= p.lastPreCheckStone;
@@ -202,7 +206,7 @@ int PuzzleSolver::SetupUnit(std::shared_ptr<const SearchModel> model, const Work
     level.stone = s;
     level.row = lists[s].begin + c.placement;
     if (d == 1) StartJobStone(s);
-    --copies_[s];
+    TakeCopy(s);
     valid = TryPlace<0>(level, occ);
   }
   baseDepth_ = depth_ = valid ? prefixLength : 0;
@@ -399,7 +403,7 @@ bool PuzzleSolver::Accept(Level& level, uint64_t* occ) {
       for (int32_t w = 0; w < n && !open; ++w) open = (around[w] & ~occ[w]) != 0;
       if (!open) {
         Lift<W>(level, occ);
-        --copies_[s];
+        TakeCopy(s);
         return false;
       }
     }
@@ -421,7 +425,7 @@ void PuzzleSolver::Lift(const Level& level, uint64_t* occ) {
   if (blocks_) blockOccupied_ &= ~m.RowBlockMask(level.row);
   openSymPositions_ += level.claimed;
   higherStonesLeft_ += level.higher;
-  ++copies_[level.stone];
+  ReturnCopy(level.stone);
 }
 
 template <int W>
@@ -503,16 +507,21 @@ void PuzzleSolver::Run(int64_t budget) {
     int64_t index = level.index + 1;
     const int64_t indexEnd = level.indexEnd;
     for (;;) {
-      // Most rows overlap the stones already placed; skip them in a tight loop.
+      // Most rows overlap the stones already placed or belong to a stone with no copies
+      // left; skip them in a tight loop.
       if constexpr (W == 1) {
         const uint64_t* masks = m.WindowMasks();
+        const uint64_t* stones = m.WindowStones();
         const uint64_t o = occ[0];
-        while (index < indexEnd && (masks[index] & o) != 0) ++index;
+        const uint64_t spent = spent_;
+        while (index < indexEnd && ((masks[index] & o) | (stones[index] & spent)) != 0) ++index;
       } else if constexpr (W > 1) {
         const uint64_t* masks = m.WindowMasks();
+        const uint64_t* stones = m.WindowStones();
+        const uint64_t spent = spent_;
         for (; index < indexEnd; ++index) {
           const uint64_t* mask = masks + index * W;
-          uint64_t overlap = 0;
+          uint64_t overlap = stones[index] & spent;
           for (int32_t w = 0; w < W; ++w) overlap |= mask[w] & occ[w];
           if (overlap == 0) break;
         }
@@ -533,7 +542,7 @@ void PuzzleSolver::Run(int64_t budget) {
       const int32_t s = rowStone[row];
       level.stone = s;
       if (depth_ == 1 && s != firstStone_) StartJobStone(s);
-      --copies_[s];
+      TakeCopy(s);
       if (Accept<W>(level, occ)) {
         // With one or two stones left the search itself ends sooner than the check.
         if (cover_ && depth_ <= totalStones_ - kMinStonesToCheck && !Covered<W>(row, occ)) {
@@ -542,7 +551,7 @@ void PuzzleSolver::Run(int64_t budget) {
           mode = kDescend;
         }
       } else {
-        ++copies_[s];
+        ReturnCopy(s);
       }
       continue;
     }

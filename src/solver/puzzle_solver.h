@@ -121,6 +121,13 @@ class PuzzleSolver {
   // `first` is the first free fill position: placements starting before it cannot fit.
   template <int W>
   bool ListAlive(int32_t list, int32_t begin, int32_t end, int32_t first, const uint64_t* occ);
+  // Copies leave and return through these, which keep spent_ in step with copies_.
+  void TakeCopy(int32_t s) {
+    if (--copies_[s] <= 0 && s < 64) spent_ |= uint64_t{1} << s;
+  }
+  void ReturnCopy(int32_t s) {
+    if (++copies_[s] > 0 && s < 64) spent_ &= ~(uint64_t{1} << s);
+  }
   void ReportSolution();
   void WriteRecord(const std::string& record);
 
@@ -150,6 +157,8 @@ class PuzzleSolver {
   std::vector<Level> levels_;  // index = level number; 0 unused
   std::vector<uint64_t> occupied_;
   std::vector<int32_t> copies_;
+  // Bit k: stone type k (below 64) has no copies left; the row scan skips its rows.
+  uint64_t spent_ = 0;
   std::vector<uint8_t> preCheckAt_;  // per level: the walled-in test runs after placing
   std::vector<PlacementChoice> choices_;
 };

@@ -140,6 +140,11 @@ int SearchModel::BuildMasks() {
     if (masks) {
       // The masks again in window order, so that the scan reads them one after the other.
       windowMasks_.resize(windowRows_.size() * static_cast<size_t>(words_));
+      windowStones_.resize(windowRows_.size());
+      for (size_t e = 0; e < windowRows_.size(); ++e) {
+        const int32_t k = rowStones_[windowRows_[e]];
+        windowStones_[e] = k < 64 ? uint64_t{1} << k : 0;
+      }
       for (size_t e = 0; e < windowRows_.size(); ++e)
         for (int32_t w = 0; w < words_; ++w)
           windowMasks_[e * words_ + w] =

@@ -93,6 +93,9 @@ class SearchModel {
   const int32_t* WindowRows() const { return windowRows_.data(); }
   // The mask of each window row, Words() words each. Only with row masks.
   const uint64_t* WindowMasks() const { return windowMasks_.data(); }
+  // Per window row: the bit of its stone type (1 << type, 0 for types from 64 on), so
+  // that the scan can skip the stones without copies left with a mask. Only with row masks.
+  const uint64_t* WindowStones() const { return windowStones_.data(); }
   // The stone type of every row. The rows of one (position, pattern) lie in stone order.
   const int32_t* RowStones() const { return rowStones_.data(); }
   // 1 when the row covers one of the symmetry positions 1..symPosCount-1.
@@ -183,6 +186,7 @@ class SearchModel {
   std::vector<int64_t> windowStart_;
   std::vector<int32_t> windowRows_;
   std::vector<uint64_t> windowMasks_;
+  std::vector<uint64_t> windowStones_;
   std::vector<int64_t> rowCellStart_;
   std::vector<int32_t> rowCells_;
   std::vector<int32_t> typesUpTo_;
