@@ -274,9 +274,9 @@ bool PuzzleSolver::ListAlive(int32_t list, int32_t begin, int32_t end, int32_t f
   const SearchModel& m = *model_;
   auto fits = [&](int32_t e) {
     const uint64_t* mask = m.CoverMask(e);
-    uint64_t overlap = 0;
+    uint64_t overlap = m.CoverStoneBit(e) & spent_;
     for (int32_t w = 0; w < W; ++w) overlap |= mask[w] & occ[w];
-    return overlap == 0 && copies_[m.CoverStone(e)] > 0;
+    return overlap == 0 && (stoneCount_ <= 64 || copies_[m.CoverStone(e)] > 0);
   };
   const int32_t witness = witness_[list];  // -1 before the first search of the list
   if (witness >= 0 && fits(witness)) return true;

@@ -237,6 +237,7 @@ void SearchModel::BuildCoverTables() {
   coverStart_.clear();
   coverMasks_.clear();
   coverStones_.clear();
+  coverStoneBits_.clear();
   int64_t stoneVolume = 0;
   for (int32_t k = 0; k < stoneCount; ++k)
     stoneVolume += int64_t{p.stones[k].copies} * p.stones[k].cubeCount;
@@ -284,9 +285,11 @@ void SearchModel::BuildCoverTables() {
   coverStart_.assign(lists + 1, 0);
   coverMasks_.clear();
   coverStones_.clear();
+  coverStoneBits_.clear();
   coverFirst_.clear();
   auto put = [&](int32_t r) {
     coverStones_.push_back(rowStones_[r]);
+    coverStoneBits_.push_back(rowStones_[r] < 64 ? uint64_t{1} << rowStones_[r] : 0);
     coverFirst_.push_back(minPos(r));
     coverMasks_.insert(coverMasks_.end(), rowMasks_.data() + static_cast<size_t>(r) * words_,
                        rowMasks_.data() + static_cast<size_t>(r + 1) * words_);
@@ -326,6 +329,7 @@ void SearchModel::BuildCoverTables() {
     std::vector<int32_t>().swap(coverStart_);
     std::vector<uint64_t>().swap(coverMasks_);
     std::vector<int32_t>().swap(coverStones_);
+    std::vector<uint64_t>().swap(coverStoneBits_);
     std::vector<int32_t>().swap(coverFirst_);
     return;
   }

@@ -157,6 +157,8 @@ class SearchModel {
     return coverMasks_.data() + static_cast<size_t>(entry) * words_;
   }
   int32_t CoverStone(int32_t entry) const { return coverStones_[entry]; }
+  // 1 << CoverStone(entry), 0 for types from 64 on (as WindowStones).
+  uint64_t CoverStoneBit(int32_t entry) const { return coverStoneBits_[entry]; }
   // The first fill position of an entry's placement; each list ascends in it.
   int32_t CoverFirst(int32_t entry) const { return coverFirst_[entry]; }
   // The in-block face neighbours of a row's cells outside the row, Words() words; only for
@@ -201,6 +203,7 @@ class SearchModel {
   std::vector<int32_t> coverStart_;  // kPatternCount per cell, then one per stone, + 1
   std::vector<uint64_t> coverMasks_;
   std::vector<int32_t> coverStones_;
+  std::vector<uint64_t> coverStoneBits_;
   std::vector<int32_t> coverFirst_;
   std::vector<uint64_t> rowHaloMasks_;
 };
