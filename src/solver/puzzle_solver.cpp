@@ -32,6 +32,7 @@ void PuzzleSolver::Teardown() {
   std::vector<uint8_t>().swap(preCheckAt_);
   std::vector<PlacementChoice>().swap(choices_);
   std::vector<int32_t>().swap(witness_);
+  std::vector<uint64_t>().swap(witnessMask_);
   observer_ = nullptr;
   ready = 0;
 }
@@ -72,6 +73,8 @@ int PuzzleSolver::Prepare(std::shared_ptr<const SearchModel> model) {
   if (cover_) {
     try {
       witness_.assign(static_cast<size_t>(cellCount_ + stoneCount_), -1);
+      // All cells: overlaps every grid with a stone on it, so it never passes for a fit.
+      witnessMask_.assign(witness_.size() * static_cast<size_t>(words_ + 1), ~uint64_t{0});
     } catch (const std::bad_alloc&) {
       setupError.Set(SetupErrorCode::kOutOfMemory, "not enough memory for the search state");
       return 0;
@@ -278,12 +281,18 @@ bool PuzzleSolver::ListAlive(int32_t list, int32_t begin, int32_t end, int32_t f
     for (int32_t w = 0; w < W; ++w) overlap |= mask[w] & occ[w];
     return overlap == 0 && (stoneCount_ <= 64 || copies_[m.CoverStone(e)] > 0);
   };
-  const int32_t witness = witness_[list];  // -1 before the first search of the list
-  if (witness >= 0 && fits(witness)) return true;
+  // The witness's cells and stone are kept beside it, so that the usual case, a witness
+  // that still fits, reads one short array.
+  uint64_t* witnessMask = witnessMask_.data() + static_cast<size_t>(list) * (W + 1);
+  uint64_t overlap = witnessMask[W] & spent_;
+  for (int32_t w = 0; w < W; ++w) overlap |= witnessMask[w] & occ[w];
+  if (overlap == 0 && (stoneCount_ <= 64 || copies_[m.CoverStone(witness_[list])] > 0)) return true;
   // From the end: the placements farthest from the filled part, which stay free longest.
   for (int32_t e = end - 1; e >= begin && m.CoverFirst(e) >= first; --e)
     if (fits(e)) {
       witness_[list] = e;
+      std::copy_n(m.CoverMask(e), W, witnessMask);
+      witnessMask[W] = m.CoverStoneBit(e);
       return true;
     }
   return false;
@@ -326,13 +335,10 @@ bool PuzzleSolver::Covered(int32_t row, const uint64_t* occ) {
     for (int32_t k = 0; k < stoneCount_; ++k) {
       if (copies_[k] <= 0) continue;
       // The witness is a placement of k itself, which has copies: only the cells count.
-      const int32_t witness = witness_[cellCount_ + k];
-      if (witness >= 0) {
-        const uint64_t* mask = m.CoverMask(witness);
-        uint64_t overlap = 0;
-        for (int32_t w = 0; w < W; ++w) overlap |= mask[w] & occ[w];
-        if (overlap == 0) continue;
-      }
+      const uint64_t* mask = witnessMask_.data() + static_cast<size_t>(cellCount_ + k) * (W + 1);
+      uint64_t overlap = 0;
+      for (int32_t w = 0; w < W; ++w) overlap |= mask[w] & occ[w];
+      if (overlap == 0) continue;
       if (!ListAlive<W>(cellCount_ + k, m.StoneBegin(k), m.StoneBegin(k + 1), first, occ))
         return false;
     }

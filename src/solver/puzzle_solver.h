@@ -154,6 +154,8 @@ class PuzzleSolver {
   // until a deeper placement takes it.
   bool cover_ = false;
   std::vector<int32_t> witness_;
+  // Per list, Words() + 1 words: the cells of its witness, then its stone's bit.
+  std::vector<uint64_t> witnessMask_;
   std::vector<Level> levels_;  // index = level number; 0 unused
   std::vector<uint64_t> occupied_;
   std::vector<int32_t> copies_;
