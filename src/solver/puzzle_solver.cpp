@@ -81,6 +81,7 @@ int PuzzleSolver::Prepare(std::shared_ptr<const SearchModel> model) {
     }
   }
   blocks_ = cover_ && m.HasBlockMasks();
+  singles_ = blocks_ && m.SinglesKnown();
   blockOccupied_ = blocks_ ? ~m.BlockCells() : 0;
   firstStone_ = -1;
   higherStonesLeft_ = totalStones_;
@@ -311,6 +312,11 @@ bool PuzzleSolver::Covered(int32_t row, const uint64_t* occ) {
     };
     if (blocks_) {
       const uint64_t free = ~blockOccupied_;
+      // A free cell walled in on all sides, most often by the new stone, found for the
+      // whole block at once: without a one-cube stone left nothing can fill it.
+      if (singles_ && (m.SingleStones() & ~spent_) == 0 &&
+          (free & ~m.Grow(free) & m.RowHalo(row)) != 0)
+        return false;
       for (uint64_t cells = m.RowHalo(row) & free; cells != 0; cells &= cells - 1) {
         const int32_t bit = __builtin_ctzll(cells);
         const uint64_t neighbours = m.BlockNeighbours(bit) & free;

@@ -149,6 +149,8 @@ class PuzzleSolver {
   // The occupied cells in block order, kept with the cover check on small blocks.
   bool blocks_ = false;
   uint64_t blockOccupied_ = 0;
+  // Whether walled-in single cells are looked for by masks (see Covered).
+  bool singles_ = false;
   // Cover pruning (see SearchModel::CoverCheck): per list of the cover tables the entry that
   // fitted last. Backtracking only frees cells and returns copies, so a witness stays good
   // until a deeper placement takes it.

@@ -175,9 +175,10 @@ void SearchModel::BuildBlockMasks() {
   std::vector<int32_t> bitOfPos(static_cast<size_t>(p.cellCount), 0);
   posOfBit_.assign(64, -1);
   blockCells_ = 0;
-  uint64_t growUp[3] = {};
-  uint64_t growDown[3] = {};
-  int32_t growStep[3] = {};
+  uint64_t* growUp = growUp_;
+  uint64_t* growDown = growDown_;
+  int32_t* growStep = growStep_;
+  for (int32_t a = 0; a < 3; ++a) growUp[a] = growDown[a] = 0;
   for (int32_t z = 0; z < p.zSize; ++z)
     for (int32_t y = 0; y < p.ySize; ++y)
       for (int32_t x = 0; x < p.xSize; ++x) {
@@ -225,6 +226,21 @@ void SearchModel::BuildBlockMasks() {
     for (int32_t a = 0; a < 3; ++a)
       grown |= (mask & growUp[a]) << growStep[a] | (mask & growDown[a]) >> growStep[a];
     rowHalo_[r] = grown & ~mask & blockCells_;
+  }
+  // A free cell with no free neighbour takes a one-cube stone or nothing, as long as every
+  // cube of a larger stone touches another of the same stone.
+  singleStones_ = 0;
+  singlesKnown_ = true;
+  for (size_t r = 0; r < rows && singlesKnown_; ++r)
+    singlesKnown_ =
+        (rowBlock_[r] & (rowBlock_[r] - 1)) == 0 || (rowBlock_[r] & ~Grow(rowBlock_[r])) == 0;
+  for (int32_t k = 0; k < p.stoneCount; ++k) {
+    if (p.stones[k].cubeCount != 1 || p.stones[k].copies <= 0) continue;
+    if (k < 64) {
+      singleStones_ |= uint64_t{1} << k;
+    } else {
+      singlesKnown_ = false;
+    }
   }
   blockMasks_ = true;
 }

@@ -128,6 +128,17 @@ class SearchModel {
   // The block-order cells of a row, and their in-block face neighbours outside the row.
   uint64_t RowBlockMask(int32_t row) const { return rowBlock_[row]; }
   uint64_t RowHalo(int32_t row) const { return rowHalo_[row]; }
+  // The cells one face step away from `cells` (block order), some of them holes.
+  uint64_t Grow(uint64_t cells) const {
+    uint64_t grown = 0;
+    for (int32_t a = 0; a < 3; ++a)
+      grown |= (cells & growUp_[a]) << growStep_[a] | (cells & growDown_[a]) >> growStep_[a];
+    return grown;
+  }
+  // The one-cube stone types (as WindowStones bits), and whether that mask names them all
+  // (none from type 64 on).
+  uint64_t SingleStones() const { return singleStones_; }
+  bool SinglesKnown() const { return singlesKnown_; }
   // The fill position of a block-order bit that is a cell.
   int32_t PosOfBit(int32_t bit) const { return posOfBit_[bit]; }
   // The in-block face neighbours of a block-order bit.
@@ -199,6 +210,13 @@ class SearchModel {
   std::vector<int32_t> posOfBit_;
   std::vector<uint64_t> blockNeighbours_;
   int32_t stepBit_[129] = {};
+  // Per axis: the cells that may step up / down along it, and the step in block-order bits
+  // (0 for an axis of length 1, whose masks are empty).
+  uint64_t growUp_[3] = {};
+  uint64_t growDown_[3] = {};
+  int32_t growStep_[3] = {};
+  uint64_t singleStones_ = 0;
+  bool singlesKnown_ = false;
   bool coverCheck_ = false;
   std::vector<int32_t> coverStart_;  // kPatternCount per cell, then one per stone, + 1
   std::vector<uint64_t> coverMasks_;

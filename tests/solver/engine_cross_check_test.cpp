@@ -195,6 +195,13 @@ PuzzleDescription RandomPuzzle(std::mt19937& rng) {
       c[pick(0, 2)] += pick(0, 1) ? 1 : -1;
       if (std::find(cubes.begin(), cubes.end(), c) == cubes.end()) cubes.push_back(c);
     }
+    // Now and then a stone in two pieces: a cube one step further out leaves a gap.
+    if (size >= 2 && pick(0, 4) == 0) {
+      Coord c = cubes.back();
+      c[0] += 1;
+      if (std::find(cubes.begin(), cubes.end(), c) == cubes.end()) cubes.back() = c;
+      p.edgeZone = 5;  // the gap makes the stone one cell longer
+    }
     for (int axis = 0; axis < 3; ++axis) {
       int low = 0;
       for (const Coord& c : cubes) low = std::min(low, c[axis]);
