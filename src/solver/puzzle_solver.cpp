@@ -314,9 +314,7 @@ bool PuzzleSolver::Covered(int32_t row, const uint64_t* occ) {
       const uint64_t free = ~blockOccupied_;
       // A free cell walled in on all sides, most often by the new stone, found for the
       // whole block at once: without a one-cube stone left nothing can fill it.
-      if (singles_ && (m.SingleStones() & ~spent_) == 0 &&
-          (free & ~m.Grow(free) & m.RowHalo(row)) != 0)
-        return false;
+      if (WalledInSingle(row)) return false;
       for (uint64_t cells = m.RowHalo(row) & free; cells != 0; cells &= cells - 1) {
         const int32_t bit = __builtin_ctzll(cells);
         const uint64_t neighbours = m.BlockNeighbours(bit) & free;
@@ -557,7 +555,10 @@ void PuzzleSolver::Run(int64_t budget) {
       TakeCopy(s);
       if (Accept<W>(level, occ)) {
         // With one or two stones left the search itself ends sooner than the check.
-        if (cover_ && depth_ <= totalStones_ - kMinStonesToCheck && !Covered<W>(row, occ)) {
+        const bool dead =
+            cover_ && (depth_ <= totalStones_ - kMinStonesToCheck ? !Covered<W>(row, occ)
+                                                                  : WalledInSingle(row));
+        if (dead) {
           Lift<W>(level, occ);
         } else {
           mode = kDescend;

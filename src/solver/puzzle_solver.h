@@ -128,6 +128,13 @@ class PuzzleSolver {
   void ReturnCopy(int32_t s) {
     if (++copies_[s] > 0 && s < 64) spent_ &= ~(uint64_t{1} << s);
   }
+  // Whether `row` walled in a free cell that only a one-cube stone could fill, while none
+  // is left (always false unless singles_).
+  bool WalledInSingle(int32_t row) const {
+    if (!singles_ || (model_->SingleStones() & ~spent_) != 0) return false;
+    const uint64_t free = ~blockOccupied_;
+    return (free & ~model_->Grow(free) & model_->RowHalo(row)) != 0;
+  }
   void ReportSolution();
   void WriteRecord(const std::string& record);
 
