@@ -336,15 +336,22 @@ bool PuzzleSolver::Covered(int32_t row, const uint64_t* occ) {
           if ((pattern & (pattern - 1)) == 0 && !cellAlive(pos, pattern)) return false;
         }
     }
-    for (int32_t k = 0; k < stoneCount_; ++k) {
-      if (copies_[k] <= 0) continue;
+    auto stoneAlive = [&](int32_t k) {
       // The witness is a placement of k itself, which has copies: only the cells count.
       const uint64_t* mask = witnessMask_.data() + static_cast<size_t>(cellCount_ + k) * (W + 1);
       uint64_t overlap = 0;
       for (int32_t w = 0; w < W; ++w) overlap |= mask[w] & occ[w];
-      if (overlap == 0) continue;
-      if (!ListAlive<W>(cellCount_ + k, m.StoneBegin(k), m.StoneBegin(k + 1), first, occ))
-        return false;
+      return overlap == 0 ||
+             ListAlive<W>(cellCount_ + k, m.StoneBegin(k), m.StoneBegin(k + 1), first, occ);
+    };
+    if (stoneCount_ <= 64) {
+      // Only the types with copies left, straight from the spent mask.
+      const uint64_t types = stoneCount_ == 64 ? ~uint64_t{0} : (uint64_t{1} << stoneCount_) - 1;
+      for (uint64_t left = types & ~spent_; left != 0; left &= left - 1)
+        if (!stoneAlive(__builtin_ctzll(left))) return false;
+    } else {
+      for (int32_t k = 0; k < stoneCount_; ++k)
+        if (copies_[k] > 0 && !stoneAlive(k)) return false;
     }
   }
   return true;
