@@ -17,8 +17,8 @@ struct NamedPuzzle {
 };
 
 // Together these cover holes, order keys that change the fill order, several copies of a
-// type (with 0 or 1 symmetry positions), 0, 1, 2 and 4 symmetry positions, and the
-// isolated-cell check on and off.
+// type (with 0 or 1 symmetry positions), 0, 1, 2 and 4 symmetry positions, the
+// isolated-cell check on and off, and more types than a 64-bit mask holds.
 inline std::vector<NamedPuzzle> CrossCheckPuzzles() {
   std::vector<NamedPuzzle> out;
   // A ring: the centre column of a 3x3x2 block is left out. Two types share a shape.
@@ -80,6 +80,14 @@ inline std::vector<NamedPuzzle> CrossCheckPuzzles() {
   four.lastPreCheckStone = 5;
   out.push_back({"FourSymPositionsPreCheck", four});
   out.push_back({"SomaCube", SomaPuzzle()});
+  // More than 64 types, the stones with copies among the last: the search keeps its masks
+  // of types for the first 64 only and must count the others one by one.
+  PuzzleDescription many{.xSize = 2, .ySize = 2, .zSize = 2};
+  for (int k = 0; k < 66; ++k) many.stones.push_back({kMonocube, 0});
+  many.stones.push_back({kDomino});
+  many.stones.push_back({kTriBend});
+  many.stones.push_back({kMonocube, 3});
+  out.push_back({"SixtyNineTypes", many});
   return out;
 }
 
