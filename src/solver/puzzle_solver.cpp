@@ -315,10 +315,10 @@ bool PuzzleSolver::Covered(int32_t row, const uint64_t* occ) {
       // A free cell walled in on all sides, most often by the new stone, found for the
       // whole block at once: without a one-cube stone left nothing can fill it.
       if (WalledInSingle(row)) return false;
-      for (uint64_t cells = m.RowHalo(row) & free; cells != 0; cells &= cells - 1) {
+      for (uint64_t cells = m.FewNeighbours(free) & m.RowHalo(row); cells != 0;
+           cells &= cells - 1) {
         const int32_t bit = __builtin_ctzll(cells);
         const uint64_t neighbours = m.BlockNeighbours(bit) & free;
-        if ((neighbours & (neighbours - 1)) != 0) continue;  // two or more free neighbours
         const int32_t pattern =
             neighbours == 0 ? 0 : m.PatternBit(bit, __builtin_ctzll(neighbours));
         if (!cellAlive(m.PosOfBit(bit), pattern)) return false;

@@ -135,6 +135,18 @@ class SearchModel {
       grown |= (cells & growUp_[a]) << growStep_[a] | (cells & growDown_[a]) >> growStep_[a];
     return grown;
   }
+  // The cells of `free` with at most one free face neighbour, counted for all at once.
+  uint64_t FewNeighbours(uint64_t free) const {
+    uint64_t one = 0;  // a free neighbour so far
+    uint64_t two = 0;  // two or more
+    for (int32_t a = 0; a < 3; ++a) {
+      const uint64_t up = (free >> growStep_[a]) & growUp_[a];
+      const uint64_t down = (free << growStep_[a]) & growDown_[a];
+      two |= (one & (up | down)) | (up & down);
+      one |= up | down;
+    }
+    return free & ~two;
+  }
   // The one-cube stone types (as WindowStones bits), and whether that mask names them all
   // (none from type 64 on).
   uint64_t SingleStones() const { return singleStones_; }
