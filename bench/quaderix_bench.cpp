@@ -59,7 +59,12 @@ void PrintUsage(std::FILE* out) {
                "  --puzzle FILE   puzzle definition file (default: the built-in puzzle)\n"
                "  --jobs LIST     comma-separated job numbers, or all (default)\n"
                "  --max-steps N   stop each job after N steps (default 0: no limit)\n"
-               "  --engine E      new (default) or reference, the engine kept as the oracle\n");
+               "  --engine E      new (default) or reference, the engine kept as the oracle\n"
+               "\n"
+               "       quaderix-bench --simulate-workers [--puzzle FILE] [--units FILE]\n"
+               "       quaderix-bench --simulate-workers --replay FILE\n"
+               "  runs the puzzle as a one-worker run and prints the wall time of pools of\n"
+               "  1 to 256 workers and how the time-left estimate tracked the truth\n");
 }
 
 bool ParseInt64(const char* text, int64_t& value) {
