@@ -63,7 +63,7 @@ int PuzzleSolver::Prepare(std::shared_ptr<const SearchModel> model) {
   spent_ = 0;
   for (int32_t k = 0; k < stoneCount_; ++k) {
     copies_[k] = m.Copies(k);
-    if (copies_[k] <= 0 && k < 64) spent_ |= uint64_t{1} << k;
+    if (copies_[k] <= 0) spent_ |= TypeBit(k);
   }
   if (p.preCheckLevel == 1 || p.preCheckLevel == 2) {
     for (int32_t level = 1; level <= maxLevels; ++level)

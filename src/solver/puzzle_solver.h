@@ -123,10 +123,10 @@ class PuzzleSolver {
   bool ListAlive(int32_t list, int32_t begin, int32_t end, int32_t first, const uint64_t* occ);
   // Copies leave and return through these, which keep spent_ in step with copies_.
   void TakeCopy(int32_t s) {
-    if (--copies_[s] <= 0 && s < 64) spent_ |= uint64_t{1} << s;
+    if (--copies_[s] <= 0) spent_ |= TypeBit(s);
   }
   void ReturnCopy(int32_t s) {
-    if (++copies_[s] > 0 && s < 64) spent_ &= ~(uint64_t{1} << s);
+    if (++copies_[s] > 0) spent_ &= ~TypeBit(s);
   }
   // Whether `row` walled in a free cell that only a one-cube stone could fill, while none
   // is left (always false unless singles_).

@@ -143,7 +143,7 @@ int SearchModel::BuildMasks() {
       windowStones_.resize(windowRows_.size());
       for (size_t e = 0; e < windowRows_.size(); ++e) {
         const int32_t k = rowStones_[windowRows_[e]];
-        windowStones_[e] = k < 64 ? uint64_t{1} << k : 0;
+        windowStones_[e] = TypeBit(k);
       }
       for (size_t e = 0; e < windowRows_.size(); ++e)
         for (int32_t w = 0; w < words_; ++w)
@@ -175,18 +175,15 @@ void SearchModel::BuildBlockMasks() {
   std::vector<int32_t> bitOfPos(static_cast<size_t>(p.cellCount), 0);
   posOfBit_.assign(64, -1);
   blockCells_ = 0;
-  uint64_t* growUp = growUp_;
-  uint64_t* growDown = growDown_;
-  int32_t* growStep = growStep_;
-  for (int32_t a = 0; a < 3; ++a) growUp[a] = growDown[a] = 0;
+  for (int32_t a = 0; a < 3; ++a) growUp_[a] = growDown_[a] = 0;
   for (int32_t z = 0; z < p.zSize; ++z)
     for (int32_t y = 0; y < p.ySize; ++y)
       for (int32_t x = 0; x < p.xSize; ++x) {
         const int32_t bit = x + p.xSize * (y + p.ySize * z);
         const int32_t at[3] = {x, y, z};
         for (int32_t a = 0; a < 3; ++a) {
-          if (at[a] + 1 < size[a]) growUp[a] |= uint64_t{1} << bit;
-          if (at[a] > 0) growDown[a] |= uint64_t{1} << bit;
+          if (at[a] + 1 < size[a]) growUp_[a] |= uint64_t{1} << bit;
+          if (at[a] > 0) growDown_[a] |= uint64_t{1} << bit;
         }
         const int32_t pos = posOfCell_[p.GridIndex(x, y, z)];
         if (pos < 0) continue;
@@ -196,23 +193,18 @@ void SearchModel::BuildBlockMasks() {
       }
   // An axis of length 1 has no steps; its masks are empty, and a zero shift keeps the
   // shift amounts below 64.
-  growStep[0] = p.xSize > 1 ? 1 : 0;
-  growStep[1] = p.ySize > 1 ? p.xSize : 0;
-  growStep[2] = p.zSize > 1 ? p.xSize * p.ySize : 0;
+  growStep_[0] = p.xSize > 1 ? 1 : 0;
+  growStep_[1] = p.ySize > 1 ? p.xSize : 0;
+  growStep_[2] = p.zSize > 1 ? p.xSize * p.ySize : 0;
   // Pattern bits 0..2 are the steps up along x, y and z, bits 3..5 the steps down.
   for (int32_t a = 0; a < 3; ++a) {
-    if (growStep[a] == 0) continue;
-    stepBit_[64 + growStep[a]] = 1 << a;
-    stepBit_[64 - growStep[a]] = 1 << (a + 3);
+    if (growStep_[a] == 0) continue;
+    stepBit_[64 + growStep_[a]] = 1 << a;
+    stepBit_[64 - growStep_[a]] = 1 << (a + 3);
   }
   blockNeighbours_.assign(64, 0);
-  for (int32_t bit = 0; bit < 64; ++bit) {
-    const uint64_t one = uint64_t{1} << bit;
-    for (int32_t a = 0; a < 3; ++a)
-      blockNeighbours_[bit] |=
-          (one & growUp[a]) << growStep[a] | (one & growDown[a]) >> growStep[a];
-    blockNeighbours_[bit] &= blockCells_;
-  }
+  for (int32_t bit = 0; bit < 64; ++bit)
+    blockNeighbours_[bit] = Grow(uint64_t{1} << bit) & blockCells_;
   const size_t rows = rowStones_.size();
   rowBlock_.assign(rows, 0);
   rowHalo_.assign(rows, 0);
@@ -222,10 +214,7 @@ void SearchModel::BuildBlockMasks() {
     for (int32_t j = 0; j < p.stones[rowStones_[r]].cubeCount; ++j)
       mask |= uint64_t{1} << bitOfPos[cells[j]];
     rowBlock_[r] = mask;
-    uint64_t grown = mask;
-    for (int32_t a = 0; a < 3; ++a)
-      grown |= (mask & growUp[a]) << growStep[a] | (mask & growDown[a]) >> growStep[a];
-    rowHalo_[r] = grown & ~mask & blockCells_;
+    rowHalo_[r] = Grow(mask) & ~mask & blockCells_;
   }
   // A free cell with no free neighbour takes a one-cube stone or nothing, as long as every
   // cube of a larger stone touches another of the same stone.
@@ -236,11 +225,8 @@ void SearchModel::BuildBlockMasks() {
         (rowBlock_[r] & (rowBlock_[r] - 1)) == 0 || (rowBlock_[r] & ~Grow(rowBlock_[r])) == 0;
   for (int32_t k = 0; k < p.stoneCount; ++k) {
     if (p.stones[k].cubeCount != 1 || p.stones[k].copies <= 0) continue;
-    if (k < 64) {
-      singleStones_ |= uint64_t{1} << k;
-    } else {
-      singlesKnown_ = false;
-    }
+    singleStones_ |= TypeBit(k);
+    if (k >= 64) singlesKnown_ = false;
   }
   blockMasks_ = true;
 }
@@ -305,7 +291,7 @@ void SearchModel::BuildCoverTables() {
   coverFirst_.clear();
   auto put = [&](int32_t r) {
     coverStones_.push_back(rowStones_[r]);
-    coverStoneBits_.push_back(rowStones_[r] < 64 ? uint64_t{1} << rowStones_[r] : 0);
+    coverStoneBits_.push_back(TypeBit(rowStones_[r]));
     coverFirst_.push_back(minPos(r));
     coverMasks_.insert(coverMasks_.end(), rowMasks_.data() + static_cast<size_t>(r) * words_,
                        rowMasks_.data() + static_cast<size_t>(r + 1) * words_);

@@ -19,6 +19,12 @@ struct CandidateRange {
   int32_t count = 0;
 };
 
+// The bit of stone type k in the 64-bit masks of types that the search keeps; types from 64
+// on have none and are looked up one by one.
+inline uint64_t TypeBit(int32_t k) {
+  return k < 64 ? uint64_t{1} << k : 0;
+}
+
 // Everything a search reads and never writes: the puzzle as read once from its file, its
 // placement tables, and the same tables turned into bit masks over fill positions (bit i of
 // a mask is the cell at fill position i). Built once per run by Build and then shared
@@ -93,8 +99,8 @@ class SearchModel {
   const int32_t* WindowRows() const { return windowRows_.data(); }
   // The mask of each window row, Words() words each. Only with row masks.
   const uint64_t* WindowMasks() const { return windowMasks_.data(); }
-  // Per window row: the bit of its stone type (1 << type, 0 for types from 64 on), so
-  // that the scan can skip the stones without copies left with a mask. Only with row masks.
+  // Per window row: the TypeBit of its stone type, so that the scan can skip the stones
+  // without copies left with a mask. Only with row masks.
   const uint64_t* WindowStones() const { return windowStones_.data(); }
   // The stone type of every row. The rows of one (position, pattern) lie in stone order.
   const int32_t* RowStones() const { return rowStones_.data(); }
@@ -180,7 +186,7 @@ class SearchModel {
     return coverMasks_.data() + static_cast<size_t>(entry) * words_;
   }
   int32_t CoverStone(int32_t entry) const { return coverStones_[entry]; }
-  // 1 << CoverStone(entry), 0 for types from 64 on (as WindowStones).
+  // TypeBit(CoverStone(entry)).
   uint64_t CoverStoneBit(int32_t entry) const { return coverStoneBits_[entry]; }
   // The first fill position of an entry's placement; each list ascends in it.
   int32_t CoverFirst(int32_t entry) const { return coverFirst_[entry]; }
