@@ -446,6 +446,20 @@ void PuzzleSolver::Lift(const Level& level, uint64_t* occ) {
 }
 
 template <int W>
+uint64_t PuzzleSolver::FittingRows(int64_t begin, int32_t n, const uint64_t* occ) const {
+  const uint64_t* masks = model_->WindowMasks() + begin * W;
+  const uint64_t* stones = model_->WindowStones() + begin;
+  const uint64_t spent = spent_;
+  uint64_t bits = 0;
+  for (int32_t j = 0; j < n; ++j) {
+    uint64_t overlap = stones[j] & spent;
+    for (int32_t w = 0; w < W; ++w) overlap |= masks[j * W + w] & occ[w];
+    bits |= static_cast<uint64_t>(overlap == 0) << j;
+  }
+  return bits;
+}
+
+template <int W>
 void PuzzleSolver::Run(int64_t budget) {
   const SearchModel& m = *model_;
   uint64_t local[W > 0 ? W : 1];
@@ -517,42 +531,50 @@ void PuzzleSolver::Run(int64_t budget) {
       opened.hi = lists[last].begin + lists[last].count;
       opened.index = m.WindowBegin(group, window) - 1;
       opened.indexEnd = m.WindowBegin(group, window + 1);
+      opened.next = opened.index + 1;
+      opened.pending = 0;
       mode = kAdvance;
     }
     // Advance the top level to its next acceptable row, dropping exhausted levels.
     Level& level = levels_[depth_];
-    int64_t index = level.index + 1;
     const int64_t indexEnd = level.indexEnd;
-    for (;;) {
+    int64_t index = indexEnd;  // the row taken next, or indexEnd once the level is exhausted
+    if constexpr (W > 0) {
       // Most rows overlap the stones already placed or belong to a stone with no copies
-      // left; skip them in a tight loop.
-      if constexpr (W == 1) {
-        const uint64_t* masks = m.WindowMasks();
-        const uint64_t* stones = m.WindowStones();
-        const uint64_t o = occ[0];
-        const uint64_t spent = spent_;
-        while (index < indexEnd && ((masks[index] & o) | (stones[index] & spent)) != 0) ++index;
-      } else if constexpr (W > 1) {
-        const uint64_t* masks = m.WindowMasks();
-        const uint64_t* stones = m.WindowStones();
-        const uint64_t spent = spent_;
-        for (; index < indexEnd; ++index) {
-          const uint64_t* mask = masks + index * W;
-          uint64_t overlap = stones[index] & spent;
-          for (int32_t w = 0; w < W; ++w) overlap |= mask[w] & occ[w];
-          if (overlap == 0) break;
+      // left. They are tested 64 at a time without a branch per row; the level keeps the
+      // fitting ones of its current chunk as bits and takes them in order.
+      for (;;) {
+        while (level.pending == 0 && level.next < indexEnd) {
+          const int64_t begin = level.next;
+          const int32_t n = static_cast<int32_t>(std::min<int64_t>(64, indexEnd - begin));
+          level.pending = FittingRows<W>(begin, n, occ);
+          level.chunk = begin;
+          level.next = begin + n;
+          tried += n;
         }
-      } else {
+        if (level.pending == 0) break;
+        const int64_t i = level.chunk + __builtin_ctzll(level.pending);
+        level.pending &= level.pending - 1;
+        const int32_t r = windowRows[i];
+        // Types from 64 on have no bit in the spent mask. Level 1 takes only the job's stones.
+        if ((stoneCount_ <= 64 || copies_[rowStone[r]] > 0) && r >= level.lo && r < level.hi) {
+          index = i;
+          break;
+        }
+      }
+    } else {
+      index = level.index + 1;
+      for (;;) {
         while (index < indexEnd && !Fits<W>(windowRows[index], rowStone[windowRows[index]], occ))
           ++index;
+        if (index >= indexEnd) break;
+        const int32_t r = windowRows[index];
+        if (copies_[rowStone[r]] > 0 && r >= level.lo && r < level.hi) break;
+        ++index;  // a stone with no copies left, or outside the job's stones
       }
-      if (index >= indexEnd) break;
-      const int32_t r = windowRows[index];
-      if (copies_[rowStone[r]] > 0 && r >= level.lo && r < level.hi) break;
-      ++index;  // a stone with no copies left, or outside the job's stones
+      tried += index - level.index;
+      level.index = index;
     }
-    tried += index - level.index;
-    level.index = index;
     if (index < indexEnd) {
       const int32_t row = windowRows[index];
       level.row = row;

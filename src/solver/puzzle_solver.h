@@ -83,6 +83,11 @@ class PuzzleSolver {
     int32_t hi = 0;
     int64_t index = 0;  // the row's place in the model's window rows
     int64_t indexEnd = 0;
+    // With row masks: the fitting rows of the chunk from `chunk` as bits, not yet taken,
+    // and where the next chunk starts.
+    uint64_t pending = 0;
+    int64_t chunk = 0;
+    int64_t next = 0;
     uint8_t claimed = 0;  // the row claimed a symmetry position
     uint8_t higher = 0;   // the row took one of higherStonesLeft
   };
@@ -91,6 +96,9 @@ class PuzzleSolver {
   void Finish();
   template <int W>
   void Run(int64_t budget);
+  // Bit j: window row begin + j fits the grid and its stone has copies left (j < n <= 64).
+  template <int W>
+  uint64_t FittingRows(int64_t begin, int32_t n, const uint64_t* occ) const;
   template <int W>
   bool TryPlace(Level& level, uint64_t* occ);
   template <int W>
