@@ -81,7 +81,9 @@ class PuzzleSolver {
     int32_t row = 0;  // absolute row index into the model's row arrays
     int32_t lo = 0;   // rows [lo, hi) may be taken: all, or at level 1 the job's stones
     int32_t hi = 0;
-    int64_t index = 0;  // the row's place in the model's window rows
+    // The level's window rows end at indexEnd; without row masks, index is the place of the
+    // row taken last.
+    int64_t index = 0;
     int64_t indexEnd = 0;
     // With row masks: the fitting rows of the chunk from `chunk` as bits, not yet taken,
     // and where the next chunk starts.
@@ -96,7 +98,8 @@ class PuzzleSolver {
   void Finish();
   template <int W>
   void Run(int64_t budget);
-  // Bit j: window row begin + j fits the grid and its stone has copies left (j < n <= 64).
+  // Bit j: window row begin + j fits the grid and its stone type is not spent (j < n <= 64;
+  // types from 64 on are looked up by the caller).
   template <int W>
   uint64_t FittingRows(int64_t begin, int32_t n, const uint64_t* occ) const;
   template <int W>
