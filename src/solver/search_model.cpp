@@ -137,6 +137,15 @@ int SearchModel::BuildMasks() {
       }
     }
     windowStart_.back() = static_cast<int64_t>(windowRows_.size());
+    typesUpTo_.assign(static_cast<size_t>(stoneCount), 0);
+    int32_t types = 0;
+    for (int32_t k = 0; k < stoneCount; ++k) {
+      types += p.stones[k].copies > 0 ? 1 : 0;
+      typesUpTo_[k] = types;
+    }
+    BuildCoverTables();
+    if (coverCheck_) BuildBlockMasks();
+    if (blockMasks_ && singlesKnown_ && singleStones_ == 0) DropWallingRows(groupPos);
     if (masks) {
       // The masks again in window order, so that the scan reads them one after the other.
       windowMasks_.resize(windowRows_.size() * static_cast<size_t>(words_));
@@ -150,20 +159,65 @@ int SearchModel::BuildMasks() {
           windowMasks_[e * words_ + w] =
               rowMasks_[static_cast<size_t>(windowRows_[e]) * words_ + w];
     }
-    typesUpTo_.assign(static_cast<size_t>(stoneCount), 0);
-    int32_t types = 0;
-    for (int32_t k = 0; k < stoneCount; ++k) {
-      types += p.stones[k].copies > 0 ? 1 : 0;
-      typesUpTo_[k] = types;
-    }
-    BuildCoverTables();
-    if (coverCheck_) BuildBlockMasks();
   } catch (const std::bad_alloc&) {
     return 0;
   } catch (const std::length_error&) {
     return 0;
   }
   return 1;
+}
+
+void SearchModel::DropWallingRows(const std::vector<int32_t>& groupPos) {
+  const int32_t n = puzzle_.cellCount;
+  std::vector<uint64_t> bitOfPos(static_cast<size_t>(n), 0);
+  for (int32_t bit = 0; bit < 64; ++bit)
+    if (blockCells_ >> bit & 1) bitOfPos[posOfBit_[bit]] = uint64_t{1} << bit;
+  // The cells before each fill position, all occupied while it is the first free cell.
+  std::vector<uint64_t> before(static_cast<size_t>(n) + 1, 0);
+  for (int32_t i = 0; i < n; ++i) before[i + 1] = before[i] | bitOfPos[i];
+  std::vector<int32_t> patternOf(groupPos.size(), 0);
+  for (int32_t i = 0; i < n; ++i)
+    for (int32_t pattern = 0; pattern < kPatternCount; ++pattern) {
+      const int32_t g = groupOf_[static_cast<size_t>(i) * kPatternCount + pattern];
+      if (g >= 0) patternOf[g] = pattern;
+    }
+  size_t kept = 0;
+  int64_t from = 0;
+  for (size_t g = 0; g < groupPos.size(); ++g) {
+    const int32_t pos = groupPos[g];
+    // Known whenever this group is searched: holes, the frame, the cells before pos and
+    // the neighbours the pattern names occupied are occupied; the neighbours it names
+    // free are free. Any other cell may be either.
+    uint64_t known = ~blockCells_ | before[pos];
+    uint64_t knownFree = 0;
+    for (int32_t b = 0; b < 6; ++b) {
+      const int32_t np = NeighbourPos(pos, b);
+      if (np < 0) continue;
+      if (patternOf[g] >> b & 1) {
+        known |= bitOfPos[np];
+      } else {
+        knownFree |= bitOfPos[np];
+      }
+    }
+    for (int32_t v = 0; v < kWindowValues; ++v) {
+      uint64_t window = 0;
+      uint64_t windowFree = 0;
+      for (int32_t j = 0; j < kWindowBits && pos + 1 + j < n; ++j)
+        (v >> j & 1 ? window : windowFree) |= bitOfPos[pos + 1 + j];
+      const size_t at = g * kWindowValues + v;
+      const int64_t to = windowStart_[at + 1];
+      windowStart_[at] = static_cast<int64_t>(kept);
+      for (; from < to; ++from) {
+        // A cell known to be free whose neighbours are all known to be occupied.
+        const int32_t r = windowRows_[from];
+        const uint64_t mayBeFree = ~(known | window | rowBlock_[r]);
+        const uint64_t free = (knownFree | windowFree) & ~rowBlock_[r];
+        if ((free & ~Grow(mayBeFree) & rowHalo_[r]) == 0) windowRows_[kept++] = r;
+      }
+    }
+  }
+  windowStart_.back() = static_cast<int64_t>(kept);
+  windowRows_.resize(kept);
 }
 
 void SearchModel::BuildBlockMasks() {

@@ -200,6 +200,10 @@ class SearchModel {
   SearchModel() = default;
   int BuildMasks();
   void BuildBlockMasks();
+  // Without one-cube stones, drops from the window lists the rows that wall in a free cell
+  // whatever the cells after the window hold; the search would refuse each of them anyway.
+  // groupPos: the fill position of each group.
+  void DropWallingRows(const std::vector<int32_t>& groupPos);
   void BuildCoverTables();
 
   PuzzleParameters params_;
