@@ -145,7 +145,7 @@ int SearchModel::BuildMasks() {
     }
     BuildCoverTables();
     if (coverCheck_) BuildBlockMasks();
-    if (blockMasks_ && singlesKnown_ && singleStones_ == 0) DropWallingRows(groupPos);
+    if (blockMasks_ && singlesKnown_ && singleStones_ == 0) DropDeadRows(groupPos);
     if (masks) {
       // The masks again in window order, so that the scan reads them one after the other.
       windowMasks_.resize(windowRows_.size() * static_cast<size_t>(words_));
@@ -167,7 +167,7 @@ int SearchModel::BuildMasks() {
   return 1;
 }
 
-void SearchModel::DropWallingRows(const std::vector<int32_t>& groupPos) {
+void SearchModel::DropDeadRows(const std::vector<int32_t>& groupPos) {
   const int32_t n = puzzle_.cellCount;
   std::vector<uint64_t> bitOfPos(static_cast<size_t>(n), 0);
   for (int32_t bit = 0; bit < 64; ++bit)
@@ -199,20 +199,48 @@ void SearchModel::DropWallingRows(const std::vector<int32_t>& groupPos) {
         knownFree |= bitOfPos[np];
       }
     }
+    // The same in fill order (one word: the block has at most 64 cells).
+    uint64_t knownFill = pos == 0 ? 0 : ~uint64_t{0} >> (64 - pos);
+    for (int32_t b = 0; b < 6; ++b) {
+      const int32_t np = NeighbourPos(pos, b);
+      if (np >= 0 && (patternOf[g] >> b & 1)) knownFill |= uint64_t{1} << np;
+    }
     for (int32_t v = 0; v < kWindowValues; ++v) {
       uint64_t window = 0;
       uint64_t windowFree = 0;
-      for (int32_t j = 0; j < kWindowBits && pos + 1 + j < n; ++j)
+      uint64_t windowFill = 0;
+      for (int32_t j = 0; j < kWindowBits && pos + 1 + j < n; ++j) {
         (v >> j & 1 ? window : windowFree) |= bitOfPos[pos + 1 + j];
+        if (v >> j & 1) windowFill |= uint64_t{1} << (pos + 1 + j);
+      }
       const size_t at = g * kWindowValues + v;
       const int64_t to = windowStart_[at + 1];
       windowStart_[at] = static_cast<int64_t>(kept);
       for (; from < to; ++from) {
-        // A cell known to be free whose neighbours are all known to be occupied.
         const int32_t r = windowRows_[from];
         const uint64_t mayBeFree = ~(known | window | rowBlock_[r]);
         const uint64_t free = (knownFree | windowFree) & ~rowBlock_[r];
-        if ((free & ~Grow(mayBeFree) & rowHalo_[r]) == 0) windowRows_[kept++] = r;
+        // A cell known to be free whose neighbours are all known to be occupied.
+        bool dead = (free & ~Grow(mayBeFree) & rowHalo_[r]) != 0;
+        // A cell known to be free with one neighbour that may be free, which no placement
+        // can cover, even with every unknown cell free and every other stone left.
+        for (uint64_t cells = free & FewNeighbours(mayBeFree) & rowHalo_[r]; cells != 0 && !dead;
+             cells &= cells - 1) {
+          const int32_t bit = __builtin_ctzll(cells);
+          const uint64_t next = BlockNeighbours(bit) & mayBeFree;
+          if (next == 0) continue;
+          const int32_t h = posOfBit_[bit];
+          const int32_t pattern = PatternBit(bit, __builtin_ctzll(next));
+          const uint64_t occupied = knownFill | windowFill | rowMasks_[r];
+          const int32_t s = rowStones_[r];
+          dead = true;
+          for (int32_t e = CoverBegin(h, pattern); e < CoverBegin(h, pattern + 1) && dead; ++e) {
+            const int32_t k = CoverStone(e);
+            dead = (coverMasks_[e] & occupied) != 0 || puzzle_.stones[k].copies <= 0 ||
+                   (k == s && puzzle_.stones[k].copies == 1);
+          }
+        }
+        if (!dead) windowRows_[kept++] = r;
       }
     }
   }

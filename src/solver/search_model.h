@@ -200,10 +200,11 @@ class SearchModel {
   SearchModel() = default;
   int BuildMasks();
   void BuildBlockMasks();
-  // Without one-cube stones, drops from the window lists the rows that wall in a free cell
-  // whatever the cells after the window hold; the search would refuse each of them anyway.
-  // groupPos: the fill position of each group.
-  void DropWallingRows(const std::vector<int32_t>& groupPos);
+  // Without one-cube stones, drops from the window lists the rows that leave a free cell
+  // next to them uncoverable whatever the cells after the window hold: walled in, or with
+  // one neighbour that may be free and no placement that could fit. The search would
+  // refuse each of them anyway. groupPos: the fill position of each group.
+  void DropDeadRows(const std::vector<int32_t>& groupPos);
   void BuildCoverTables();
 
   PuzzleParameters params_;
