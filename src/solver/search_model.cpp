@@ -188,22 +188,19 @@ void SearchModel::DropDeadRows(const std::vector<int32_t>& groupPos) {
     // Known whenever this group is searched: holes, the frame, the cells before pos and
     // the neighbours the pattern names occupied are occupied; the neighbours it names
     // free are free. Any other cell may be either.
+    // The known occupied cells also in fill order (one word: at most 64 cells).
     uint64_t known = ~blockCells_ | before[pos];
+    uint64_t knownFill = pos == 0 ? 0 : ~uint64_t{0} >> (64 - pos);
     uint64_t knownFree = 0;
     for (int32_t b = 0; b < 6; ++b) {
       const int32_t np = NeighbourPos(pos, b);
       if (np < 0) continue;
       if (patternOf[g] >> b & 1) {
         known |= bitOfPos[np];
+        knownFill |= uint64_t{1} << np;
       } else {
         knownFree |= bitOfPos[np];
       }
-    }
-    // The same in fill order (one word: the block has at most 64 cells).
-    uint64_t knownFill = pos == 0 ? 0 : ~uint64_t{0} >> (64 - pos);
-    for (int32_t b = 0; b < 6; ++b) {
-      const int32_t np = NeighbourPos(pos, b);
-      if (np >= 0 && (patternOf[g] >> b & 1)) knownFill |= uint64_t{1} << np;
     }
     for (int32_t v = 0; v < kWindowValues; ++v) {
       uint64_t window = 0;
@@ -218,6 +215,8 @@ void SearchModel::DropDeadRows(const std::vector<int32_t>& groupPos) {
       windowStart_[at] = static_cast<int64_t>(kept);
       for (; from < to; ++from) {
         const int32_t r = windowRows_[from];
+        const int32_t s = rowStones_[r];
+        const uint64_t occupied = knownFill | windowFill | rowMasks_[r];
         const uint64_t mayBeFree = ~(known | window | rowBlock_[r]);
         const uint64_t free = (knownFree | windowFree) & ~rowBlock_[r];
         // A cell known to be free whose neighbours are all known to be occupied.
@@ -231,8 +230,6 @@ void SearchModel::DropDeadRows(const std::vector<int32_t>& groupPos) {
           if (next == 0) continue;
           const int32_t h = posOfBit_[bit];
           const int32_t pattern = PatternBit(bit, __builtin_ctzll(next));
-          const uint64_t occupied = knownFill | windowFill | rowMasks_[r];
-          const int32_t s = rowStones_[r];
           dead = true;
           for (int32_t e = CoverBegin(h, pattern); e < CoverBegin(h, pattern + 1) && dead; ++e) {
             const int32_t k = CoverStone(e);
