@@ -194,8 +194,16 @@ int PuzzleModel::BuildPlacementTables() {
                                   g))
         return Fail(SetupErrorCode::kOutOfMemory, "not enough memory for the placement lists");
     }
+    // Earlier cells (-2), holes and the frame (-1) are occupied whenever this position is
+    // the first free one.
+    int32_t fixedBits = 0;
+    if (reachablePatternsOnly) {
+      for (int32_t b = 0; b < 6; ++b)
+        if (g[c + NeighbourOffset(b, xStride, yStride, zStride)] != 0) fixedBits |= 1 << b;
+    }
     for (int32_t k = 0; k < stoneCount; ++k) {
       for (int32_t p = 1; p < kPatternCount; ++p) {
+        if ((p & fixedBits) != fixedBits) continue;
         for (int32_t b = 0; b < 6; ++b) {
           const int32_t n = c + NeighbourOffset(b, xStride, yStride, zStride);
           if ((p >> b & 1) && g[n] == 0) g[n] = -3;

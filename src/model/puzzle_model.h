@@ -83,6 +83,11 @@ class PuzzleModel {
   // Per pattern: entry (fill position i, stone type k) at i * stoneCount + k, for all
   // xSize*ySize*zSize positions; positions from cellCount on hold empty lists.
   std::array<std::vector<PlacementList>, kPatternCount> PlacementTables;
+  // When set before BuildPlacementTables, the lists of a pattern that cannot occur while
+  // its position is the first free cell (a hole, the frame or an earlier cell left out of
+  // it) stay empty. Such a list would only repeat the list of the pattern with those bits
+  // set, and most of the build's time and memory went into these repeats.
+  bool reachablePatternsOnly = false;
   std::vector<int32_t> StoneCopies;
   std::vector<StoneDefinition> stones;  // stone type k, read once per set-up
 

@@ -23,6 +23,8 @@ std::shared_ptr<const SearchModel> SearchModel::Build(const std::string& puzzleP
   if (!CheckPuzzleParameters(model->params_, err)) return nullptr;
   PuzzleModel& p = model->puzzle_;
   p.SetGeometry(puzzlePath, model->params_);
+  // The search and the records look up only the patterns that can occur.
+  p.reachablePatternsOnly = true;
   if (!p.ReadBlock() || !p.ReadSymmetry() || !p.ResetBlockCells() || !p.BuildPlacementTables()) {
     *err = p.setupError;
     return nullptr;
@@ -117,23 +119,26 @@ int SearchModel::BuildMasks() {
         const int32_t g = groupOf_[static_cast<size_t>(i) * kPatternCount + pattern];
         if (g >= 0) groupPos[g] = i;
       }
+    std::vector<int32_t> footprint;
     for (int32_t g = 0; g < groups; ++g) {
       const CandidateRange* lists = ranges_.data() + static_cast<size_t>(g) * stoneCount;
       const int32_t begin = lists[0].begin;
       const int32_t end = lists[stoneCount - 1].begin + lists[stoneCount - 1].count;
+      // Each row's cells among the window's, as a window value, once per group.
+      footprint.assign(static_cast<size_t>(end - begin), 0);
+      for (int32_t r = begin; r < end; ++r) {
+        const int32_t* cells = rowCells_.data() + rowCellStart_[r];
+        const int32_t cubes = p.stones[rowStones_[r]].cubeCount;
+        for (int32_t j = 0; j < cubes; ++j) {
+          const int32_t bit = cells[j] - groupPos[g] - 1;
+          if (bit >= 0 && bit < kWindowBits) footprint[r - begin] |= 1 << bit;
+        }
+      }
       for (int32_t v = 0; v < kWindowValues; ++v) {
         windowStart_[static_cast<size_t>(g) * kWindowValues + v] =
             static_cast<int64_t>(windowRows_.size());
-        for (int32_t r = begin; r < end; ++r) {
-          bool clear = true;
-          const int32_t* cells = rowCells_.data() + rowCellStart_[r];
-          const int32_t cubes = p.stones[rowStones_[r]].cubeCount;
-          for (int32_t j = 0; j < cubes && clear; ++j) {
-            const int32_t bit = cells[j] - groupPos[g] - 1;
-            clear = bit < 0 || bit >= kWindowBits || (v >> bit & 1) == 0;
-          }
-          if (clear) windowRows_.push_back(r);
-        }
+        for (int32_t r = begin; r < end; ++r)
+          if ((footprint[r - begin] & v) == 0) windowRows_.push_back(r);
       }
     }
     windowStart_.back() = static_cast<int64_t>(windowRows_.size());
