@@ -40,13 +40,20 @@ int PlacementList::BuildFromShape(const Cube* shape, int32_t cubeCount, int32_t 
   RowCount = kRotationCount * n;
 
   int64_t keys[kMaxStoneCubes];
+  // A rotation is linear, so the image of a cube relative to the anchor is the difference of
+  // their images: each cube is rotated once per rotation, not once per anchor. They are
+  // taken relative to the first cube, as the coordinates themselves may be far out.
+  Cube turned[kMaxStoneCubes];
   for (int32_t e = 0; e < RowCount; ++e) {
     const int32_t rotation = e / n;
-    const Cube& anchor = shape[e % n];
+    if (e % n == 0)
+      for (int32_t j = 0; j < n; ++j)
+        turned[j] = Rotate(
+            {shape[j].x - shape[0].x, shape[j].y - shape[0].y, shape[j].z - shape[0].z}, rotation);
+    const Cube& anchor = turned[e % n];
     int32_t* row = MutableRow(e);
     for (int32_t j = 0; j < n; ++j) {
-      Cube v{shape[j].x - anchor.x, shape[j].y - anchor.y, shape[j].z - anchor.z};
-      Cube w = Rotate(v, rotation);
+      const Cube w{turned[j].x - anchor.x, turned[j].y - anchor.y, turned[j].z - anchor.z};
       int32_t offset = w.x * sx + w.y * sy + w.z * sz;
       if (IsCellOccupied(cell + offset, grid)) {
         row[j] = kRejectMarker;
