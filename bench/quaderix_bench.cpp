@@ -3,6 +3,7 @@
 // solutions, the search's work, time and rate, then the totals.
 //
 //   quaderix-bench [--puzzle FILE] [--jobs 0,1,2|all] [--max-steps N] [--engine new|reference]
+//                  [--anchors auto|none|every]
 //   quaderix-bench --simulate-workers [--puzzle FILE]   (see simulate_workers.cpp)
 //
 // Without --puzzle the built-in puzzle is solved. --max-steps caps the steps of each job
@@ -10,7 +11,8 @@
 // engine builds the model once and runs each job as a unit on it; its work is counted in
 // placements tried, and a step is a slice of up to PuzzleSolver::kStepPlacements of them.
 // The reference engine sets each job up from the file and counts its steps (one descent or
-// one backtrack move each).
+// one backtrack move each). --anchors sets which stones the new engine puts down first
+// (auto, the default, chooses from the puzzle; none searches in fill order alone).
 
 #include <cerrno>
 #include <chrono>
@@ -37,6 +39,7 @@ struct Options {
   std::vector<int32_t> jobs;
   int64_t maxSteps = 0;  // 0: no limit
   bool reference = false;
+  quaderix::PuzzleSolver::Anchors anchors = quaderix::PuzzleSolver::Anchors::kAutomatic;
 };
 
 // What one job did; filled by the Run...Job functions and printed by the caller.
@@ -55,11 +58,13 @@ struct JobResult {
 void PrintUsage(std::FILE* out) {
   std::fprintf(out,
                "usage: quaderix-bench [--puzzle FILE] [--jobs 0,1,2|all] [--max-steps N]\n"
-               "                      [--engine new|reference]\n"
+               "                      [--engine new|reference] [--anchors auto|none|every]\n"
                "  --puzzle FILE   puzzle definition file (default: the built-in puzzle)\n"
                "  --jobs LIST     comma-separated job numbers, or all (default)\n"
                "  --max-steps N   stop each job after N steps (default 0: no limit)\n"
                "  --engine E      new (default) or reference, the engine kept as the oracle\n"
+               "  --anchors A     stones the new engine puts down first: auto (default),\n"
+               "                  none or every one it may\n"
                "\n"
                "       quaderix-bench --simulate-workers [--puzzle FILE] [--units FILE]\n"
                "       quaderix-bench --simulate-workers --replay FILE\n"
@@ -129,6 +134,16 @@ int ParseArguments(int argc, char** argv, Options& options) {
         return 2;
       }
       options.reference = engine == "reference";
+    } else if (arg == "--anchors") {
+      using Anchors = quaderix::PuzzleSolver::Anchors;
+      const std::string anchors = value;
+      if (anchors != "auto" && anchors != "none" && anchors != "every") {
+        std::fprintf(stderr, "quaderix-bench: --anchors takes auto, none or every\n");
+        return 2;
+      }
+      options.anchors = anchors == "auto"   ? Anchors::kAutomatic
+                        : anchors == "none" ? Anchors::kNone
+                                            : Anchors::kEvery;
     } else {
       std::fprintf(stderr, "quaderix-bench: unknown argument %s\n", arg.c_str());
       PrintUsage(stderr);
@@ -182,6 +197,7 @@ JobResult RunNewJob(const Options& options, std::shared_ptr<const quaderix::Sear
   JobResult result;
   result.job = job;
   auto solver = std::make_unique<quaderix::PuzzleSolver>(job, job, options.puzzlePath, "");
+  solver->SetAnchors(options.anchors);
   const Clock::time_point setupStart = Clock::now();
   result.setupOk = solver->SetupUnit(std::move(model), {job, {}}, 0, nullptr) == 1;
   result.setupSeconds = SecondsSince(setupStart);

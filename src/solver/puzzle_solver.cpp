@@ -33,6 +33,11 @@ void PuzzleSolver::Teardown() {
   std::vector<PlacementChoice>().swap(choices_);
   std::vector<int32_t>().swap(witness_);
   std::vector<uint64_t>().swap(witnessMask_);
+  std::vector<uint64_t>().swap(blockBitOfPos_);
+  std::vector<uint64_t>().swap(foundMasks_);
+  std::vector<int32_t>().swap(foundStones_);
+  std::vector<PlacementChoice>().swap(foundChoices_);
+  std::vector<size_t>().swap(foundOrder_);
   observer_ = nullptr;
   ready = 0;
 }
@@ -83,6 +88,30 @@ int PuzzleSolver::Prepare(std::shared_ptr<const SearchModel> model) {
   blocks_ = cover_ && m.HasBlockMasks();
   singles_ = blocks_ && m.SinglesKnown();
   blockOccupied_ = blocks_ ? ~m.BlockCells() : 0;
+  ChooseAnchors(m);
+  anchorAt_ = anchorTypeCount_ > 0 ? 1 : -1;
+  anchored_ = plainNode_ = false;
+  if (anchorTypeCount_ > 0) {
+    const PuzzleModel& puzzle = m.Puzzle();
+    symCells_ = 0;
+    for (int32_t pos = 0; pos < cellCount_; ++pos)
+      for (int32_t k = 1; k < puzzle.symPosCount; ++k)
+        if (puzzle.cellOrder[pos] == puzzle.symCells[k]) symCells_ |= uint64_t{1} << pos;
+    try {
+      blockBitOfPos_.assign(static_cast<size_t>(cellCount_), 0);
+    } catch (const std::bad_alloc&) {
+      setupError.Set(SetupErrorCode::kOutOfMemory, "not enough memory for the search state");
+      return 0;
+    }
+    for (int32_t bit = 0; bit < 64; ++bit)
+      if (m.BlockCells() >> bit & 1) blockBitOfPos_[m.PosOfBit(bit)] = uint64_t{1} << bit;
+    symPerStone_ = 0;
+    for (int32_t e = m.StoneBegin(0); e < m.StoneBegin(stoneCount_); ++e)
+      symPerStone_ = std::max(symPerStone_, __builtin_popcountll(m.CoverMask(e)[0] & symCells_));
+  }
+  goalDepth_ = totalStones_;
+  countTest_ = true;
+  floor_ = 0;
   firstStone_ = -1;
   higherStonesLeft_ = totalStones_;
   openSymPositions_ = m.SymPosCount() - 1;
@@ -122,6 +151,33 @@ int PuzzleSolver::Prepare(std::shared_ptr<const SearchModel> model) {
   solutionCount.store(0, std::memory_order_relaxed);
   nodeCount.store(0, std::memory_order_relaxed);
   return 1;
+}
+
+void PuzzleSolver::ChooseAnchors(const SearchModel& m) {
+  anchorTypeCount_ = 0;
+  if (anchorPolicy_ == Anchors::kNone || !singles_ || m.SingleStones() != 0 || words_ != 1) return;
+  // How far the fill order reaches ahead to a cell's later neighbour: in a block this
+  // narrow the fill order meets every stone soon, and anchors only repeat the search.
+  int32_t reach = 0;
+  for (int32_t pos = 0; pos < cellCount_; ++pos)
+    for (int32_t b = 0; b < 6; ++b) reach = std::max(reach, m.NeighbourPos(pos, b) - pos);
+  const bool automatic = anchorPolicy_ == Anchors::kAutomatic;
+  if (automatic && reach < kMinAnchorReach) return;
+  // The types of one copy with the fewest placements; automatically only those with at
+  // most one placement per cell, which few other stones have.
+  for (int32_t k = 0; k < stoneCount_; ++k) {
+    const int32_t placements = m.StoneBegin(k + 1) - m.StoneBegin(k);
+    if (m.Copies(k) != 1 || (automatic && placements > cellCount_)) continue;
+    int32_t at = anchorTypeCount_;
+    auto fewer = [&](int32_t other) {
+      return placements < m.StoneBegin(other + 1) - m.StoneBegin(other);
+    };
+    while (at > 0 && fewer(anchorTypes_[at - 1])) --at;
+    if (at >= kMaxAnchors) continue;
+    if (anchorTypeCount_ < kMaxAnchors) ++anchorTypeCount_;
+    for (int32_t i = anchorTypeCount_ - 1; i > at; --i) anchorTypes_[i] = anchorTypes_[i - 1];
+    anchorTypes_[at] = k;
+  }
 }
 
 int PuzzleSolver::Setup(int32_t start, int32_t end, const std::string& puzzlePath,
@@ -214,6 +270,9 @@ int PuzzleSolver::SetupUnit(std::shared_ptr<const SearchModel> model, const Work
     valid = TryPlace<0>(level, occ);
   }
   baseDepth_ = depth_ = valid ? prefixLength : 0;
+  floor_ = baseDepth_;
+  // A search that cuts the job into units reports its nodes in plain order, unanchored.
+  anchorAt_ = anchorTypeCount_ > 0 && cutDepth_ == 0 ? std::max(1, baseDepth_) : -1;
   mode_ = valid ? kDescend : kDone;
   finished = valid ? 0 : 1;
   ready = 1;
@@ -270,6 +329,9 @@ void PuzzleSolver::StartJobStone(int32_t stone) {
   // that have copies: the stones of higher types that can still reach the positions.
   higherStonesLeft_ = totalStones_ - model_->TypesWithCopiesUpTo(stone);
   openSymPositions_ = model_->SymPosCount() - 1;
+  higherTotal_ = higherStonesLeft_;
+  stonesAbove_ = 0;
+  for (int32_t k = stone + 1; k < stoneCount_; ++k) stonesAbove_ += std::max(0, model_->Copies(k));
 }
 
 template <int W>
@@ -387,12 +449,14 @@ bool PuzzleSolver::Accept(Level& level, uint64_t* occ) {
   // A lower stone on another symmetry position is a rotated copy of a packing that the job
   // of that lower stone finds.
   if (claims != 0 && s < firstStone_) return false;
+  if (!countTest_ && symCells_ != 0 && !SymCellsCoverable(s, occ[0] | m.RowMask(row)[0]))
+    return false;
   openSymPositions_ -= claims;
   uint8_t higher = 0;
   if (s > firstStone_) {
     // Too few higher stones left for the positions still open: every completion would put
     // a lower stone on one of them.
-    if (higherStonesLeft_ < openSymPositions_) {
+    if (countTest_ && higherStonesLeft_ < openSymPositions_) {
       openSymPositions_ += claims;
       return false;
     }
@@ -475,23 +539,47 @@ void PuzzleSolver::Run(int64_t budget) {
   while (tried < budget) {
     if (mode == kDescend) {
       // Levels 1..depth_ are on the grid.
-      if (depth_ == totalStones_) {
-        ReportSolution();
-        mode = kAdvance;
-        if (depth_ == baseDepth_) {
-          mode = kDone;
+      if (depth_ == goalDepth_) {
+        if (anchored_ && !CollectPacking()) {
+          // Too many packings below this node to keep: search it again without anchors.
+          AbortAnchored<W>(occ);
+          continue;
+        }
+        if (!anchored_) ReportSolution();
+        if (depth_ == floor_) {
+          mode = AtFloor<W>(occ);
           break;
         }
         // The other rows and stones of the last level are not tried after a packing: the
         // search goes on with the next alternative of the level below.
         Lift<W>(levels_[depth_], occ);
         --depth_;
-        if (depth_ == baseDepth_) {
-          mode = kDone;
+        if (depth_ == floor_) {
+          mode = AtFloor<W>(occ);
         } else {
           Lift<W>(levels_[depth_], occ);
+          mode = kAdvance;
         }
         break;  // one packing per step at most
+      }
+      if (depth_ == anchorAt_ && !anchored_) {
+        anchorCount_ = 0;
+        for (int32_t i = 0; i < anchorTypeCount_ && !plainNode_; ++i)
+          if (copies_[anchorTypes_[i]] > 0) anchors_[anchorCount_++] = anchorTypes_[i];
+        plainNode_ = false;
+      }
+      if (depth_ == anchorAt_ && !anchored_ && anchorCount_ > 0) {
+        anchored_ = true;
+        anchorDepth_ = floor_ = depth_;
+        goalDepth_ = totalStones_ - anchorCount_;
+        countTest_ = false;
+        anchorsPlaced_ = anchorsAbove_ = 0;
+        anchorEntry_[0] = m.StoneBegin(anchors_[0]) - 1;
+        foundMasks_.clear();
+        foundStones_.clear();
+        mode = AtFloor<W>(occ);
+        if (mode == kDone) break;
+        continue;
       }
       int32_t pos = cellCount_;
       if (depth_ == cutDepth_ && depth_ > baseDepth_) {
@@ -505,9 +593,10 @@ void PuzzleSolver::Run(int64_t budget) {
       }
       if (pos >= cellCount_) {
         // No cell left or a cut: this node is done.
-        if (depth_ == baseDepth_) {
-          mode = kDone;
-          break;
+        if (depth_ == floor_) {
+          mode = AtFloor<W>(occ);
+          if (mode == kDone) break;
+          continue;
         }
         Lift<W>(levels_[depth_], occ);
         mode = kAdvance;
@@ -585,8 +674,8 @@ void PuzzleSolver::Run(int64_t budget) {
       if (Accept<W>(level, occ)) {
         // With one or two stones left the search itself ends sooner than the check.
         const bool dead =
-            cover_ && (depth_ <= totalStones_ - kMinStonesToCheck ? !Covered<W>(row, occ)
-                                                                  : WalledInSingle(row));
+            cover_ && (depth_ <= goalDepth_ - kMinStonesToCheck ? !Covered<W>(row, occ)
+                                                                : WalledInSingle(row));
         if (dead) {
           Lift<W>(level, occ);
         } else {
@@ -598,9 +687,10 @@ void PuzzleSolver::Run(int64_t budget) {
       continue;
     }
     --depth_;
-    if (depth_ == baseDepth_) {
-      mode = kDone;
-      break;
+    if (depth_ == floor_) {
+      mode = AtFloor<W>(occ);
+      if (mode == kDone) break;
+      continue;
     }
     Lift<W>(levels_[depth_], occ);
   }
@@ -612,18 +702,206 @@ void PuzzleSolver::Run(int64_t budget) {
 
 void PuzzleSolver::ReportSolution() {
   const uint64_t n = solutionCount.load(std::memory_order_relaxed) + 1;
-  solutionCount.store(n, std::memory_order_relaxed);
-  const bool write =
-      writeEveryNSolution_ > 0 && (n == 1 || n % static_cast<uint64_t>(writeEveryNSolution_) == 0);
-  if (observer_ == nullptr && !write) return;
+  if (observer_ == nullptr && !SelectedForOutput(n, writeEveryNSolution_)) {
+    solutionCount.store(n, std::memory_order_relaxed);
+    return;
+  }
   for (int32_t d = 1; d <= depth_; ++d) {
     const Level& l = levels_[d];
     choices_[d - 1] = {l.stone, l.row - l.lists[l.stone].begin};
   }
+  Emit(choices_.data(), depth_);
+}
+
+void PuzzleSolver::Emit(const PlacementChoice* levels, int32_t depth) {
+  const uint64_t n = solutionCount.load(std::memory_order_relaxed) + 1;
+  solutionCount.store(n, std::memory_order_relaxed);
   if (observer_ != nullptr) {
-    observer_->OnSolution(choices_.data(), depth_);
-  } else {
-    WriteRecord(model_->FormatRecord(n, choices_.data(), depth_));
+    observer_->OnSolution(levels, depth);
+  } else if (SelectedForOutput(n, writeEveryNSolution_)) {
+    WriteRecord(model_->FormatRecord(n, levels, depth));
+  }
+}
+
+template <int W>
+int32_t PuzzleSolver::AtFloor(uint64_t* occ) {
+  if (!anchored_) return kDone;
+  if (NextAnchors(occ)) return kDescend;
+  // Without the memory to sort, the node is searched again without anchors.
+  if (!FinishAnchored(occ)) return kDescend;
+  if (depth_ == baseDepth_) return kDone;
+  Lift<W>(levels_[depth_], occ);
+  return kAdvance;
+}
+
+bool PuzzleSolver::NextAnchors(uint64_t* occ) {
+  int32_t i = anchorsPlaced_;
+  if (i == anchorCount_) {
+    // All are placed and their subtree is done: the last one moves on.
+    --i;
+    LiftAnchor(i, occ);
+  }
+  for (;;) {
+    if (PlaceAnchor(i, occ)) {
+      if (++i == anchorCount_) return true;
+      anchorEntry_[i] = model_->StoneBegin(anchors_[i]) - 1;
+      continue;
+    }
+    if (i == 0) return false;
+    LiftAnchor(--i, occ);
+  }
+}
+
+bool PuzzleSolver::PlaceAnchor(int32_t i, uint64_t* occ) {
+  const SearchModel& m = *model_;
+  const int32_t s = anchors_[i];
+  const int32_t end = m.StoneBegin(s + 1);
+  while (++anchorEntry_[i] < end) {
+    const uint64_t cells = m.CoverMask(anchorEntry_[i])[0];
+    if ((cells & occ[0]) != 0) continue;
+    // The same rule as for a row: a lower stone on another symmetry position.
+    if ((cells & symCells_) != 0 && s < firstStone_) continue;
+    uint64_t block = 0;
+    for (uint64_t c = cells; c != 0; c &= c - 1) block |= blockBitOfPos_[__builtin_ctzll(c)];
+    // A cell the anchor walls in can never be covered.
+    const uint64_t free = ~(blockOccupied_ | block);
+    if ((free & ~m.Grow(free)) != 0) continue;
+    if (symCells_ != 0 && !SymCellsCoverable(s, occ[0] | cells)) continue;
+    occ[0] |= cells;
+    blockOccupied_ |= block;
+    anchorBlock_[i] = block;
+    TakeCopy(s);
+    anchorsAbove_ += s > firstStone_ ? 1 : 0;
+    ++anchorsPlaced_;
+    return true;
+  }
+  return false;
+}
+
+bool PuzzleSolver::SymCellsCoverable(int32_t stone, uint64_t occupied) const {
+  // Stones of the first type and above left once `stone` is placed (a row's copy is taken
+  // already, an anchor's not yet): no lower stone may cover a symmetry position.
+  const int32_t left = copies_[firstStone_] + stonesAbove_ - (higherTotal_ - higherStonesLeft_) -
+                       anchorsAbove_ - (stone > firstStone_ ? 1 : 0);
+  return __builtin_popcountll(symCells_ & ~occupied) <= symPerStone_ * left;
+}
+
+void PuzzleSolver::LiftAnchor(int32_t i, uint64_t* occ) {
+  const int32_t s = anchors_[i];
+  occ[0] &= ~model_->CoverMask(anchorEntry_[i])[0];
+  blockOccupied_ &= ~anchorBlock_[i];
+  ReturnCopy(s);
+  anchorsAbove_ -= s > firstStone_ ? 1 : 0;
+  --anchorsPlaced_;
+}
+
+bool PuzzleSolver::CollectPacking() {
+  const SearchModel& m = *model_;
+  const size_t pieces = static_cast<size_t>(totalStones_ - anchorDepth_);
+  if (foundStones_.size() + pieces > maxBufferedPieces_) return false;
+  try {
+    for (int32_t d = anchorDepth_ + 1; d <= depth_; ++d) {
+      foundMasks_.push_back(m.RowMask(levels_[d].row)[0]);
+      foundStones_.push_back(levels_[d].stone);
+    }
+    for (int32_t i = 0; i < anchorCount_; ++i) {
+      foundMasks_.push_back(m.CoverMask(anchorEntry_[i])[0]);
+      foundStones_.push_back(anchors_[i]);
+    }
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  return true;
+}
+
+template <int W>
+void PuzzleSolver::AbortAnchored(uint64_t* occ) {
+  for (; depth_ > anchorDepth_; --depth_) Lift<W>(levels_[depth_], occ);
+  while (anchorsPlaced_ > 0) LiftAnchor(anchorsPlaced_ - 1, occ);
+  LeaveAnchored(true);
+}
+
+bool PuzzleSolver::ReplayPacking(size_t i, const uint64_t* occ) {
+  const SearchModel& m = *model_;
+  const size_t pieces = static_cast<size_t>(totalStones_ - anchorDepth_);
+  const uint64_t* masks = foundMasks_.data() + i * pieces;
+  const int32_t* stones = foundStones_.data() + i * pieces;
+  const size_t at = foundChoices_.size();
+  uint64_t o = occ[0];
+  int32_t higher = higherStonesLeft_;
+  int32_t open = openSymPositions_;
+  for (size_t level = 0; level < pieces; ++level) {
+    // The piece over the first free cell is the next level's, as in the plain search.
+    const int32_t pos = __builtin_ctzll(~o);
+    // Every cell is covered and each piece lies in its list there, since the checks that
+    // the plain search makes on its way refuse nothing that completes.
+    size_t j = 0;
+    while (j + 1 < pieces && (masks[j] >> pos & 1) == 0) ++j;
+    assert(masks[j] >> pos & 1);
+    const int32_t s = stones[j];
+    const CandidateRange& range = m.Candidates(pos, Pattern(pos, &o))[s];
+    int32_t row = range.begin;
+    while (row + 1 < range.begin + range.count && m.RowMask(row)[0] != masks[j]) ++row;
+    assert(m.RowMask(row)[0] == masks[j]);
+    open -= m.RowClaims(row);
+    if (s > firstStone_) {
+      if (higher < open) {
+        foundChoices_.resize(at);
+        return false;
+      }
+      --higher;
+    }
+    foundChoices_.push_back({s, row - range.begin});
+    o |= masks[j];
+  }
+  return true;
+}
+
+bool PuzzleSolver::FinishAnchored(const uint64_t* occ) {
+  const size_t pieces = static_cast<size_t>(totalStones_ - anchorDepth_);
+  const size_t found = foundStones_.size() / pieces;
+  foundChoices_.clear();
+  foundOrder_.clear();
+  try {
+    foundChoices_.reserve(found * pieces);
+    foundOrder_.reserve(found);
+  } catch (const std::bad_alloc&) {
+    LeaveAnchored(true);
+    return false;
+  }
+  for (size_t i = 0; i < found; ++i)
+    if (ReplayPacking(i, occ)) foundOrder_.push_back(foundOrder_.size() * pieces);
+  // The plain search tries stones in ascending order, each in its list's order.
+  const PlacementChoice* choices = foundChoices_.data();
+  auto before = [&](size_t a, size_t b) {
+    return std::lexicographical_compare(
+        choices + a, choices + a + pieces, choices + b, choices + b + pieces,
+        [](const PlacementChoice& x, const PlacementChoice& y) {
+          return x.stone != y.stone ? x.stone < y.stone : x.placement < y.placement;
+        });
+  };
+  std::sort(foundOrder_.begin(), foundOrder_.end(), before);
+  LeaveAnchored(false);
+  for (int32_t d = 1; d <= anchorDepth_; ++d) {
+    const Level& l = levels_[d];
+    choices_[d - 1] = {l.stone, l.row - l.lists[l.stone].begin};
+  }
+  for (size_t start : foundOrder_) {
+    std::copy_n(choices + start, pieces, choices_.begin() + anchorDepth_);
+    Emit(choices_.data(), totalStones_);
+  }
+  return true;
+}
+
+void PuzzleSolver::LeaveAnchored(bool searchAgain) {
+  anchored_ = false;
+  plainNode_ = searchAgain;
+  floor_ = baseDepth_;
+  goalDepth_ = totalStones_;
+  countTest_ = true;
+  if (searchAgain) {
+    std::vector<uint64_t>().swap(foundMasks_);
+    std::vector<int32_t>().swap(foundStones_);
   }
 }
 

@@ -26,6 +26,20 @@ class PuzzleSolver {
   PuzzleSolver(const PuzzleSolver&) = delete;
   PuzzleSolver& operator=(const PuzzleSolver&) = delete;
 
+  // Which stone types the search puts down before the others (see the anchors below):
+  // chosen from the puzzle (kAutomatic), none, or every type that may be one, up to
+  // kMaxAnchors (kEvery, which the tests use to run the anchored search on small puzzles).
+  // Takes effect at the next Setup or SetupUnit; the packings and their order are the
+  // same whatever is chosen. The packings of an anchored node wait in a buffer until the
+  // node is done; a node with more pieces to keep than `maxBufferedPieces` is searched
+  // again without anchors.
+  enum class Anchors { kAutomatic, kNone, kEvery };
+  static constexpr size_t kMaxBufferedPieces = size_t{1} << 22;
+  void SetAnchors(Anchors anchors, size_t maxBufferedPieces = kMaxBufferedPieces) {
+    anchorPolicy_ = anchors;
+    maxBufferedPieces_ = maxBufferedPieces;
+  }
+
   // Reads the puzzle, builds the model and empties the output file; level 1 then takes
   // the stones start..end in turn. Returns 1 when ready (also for a job with nothing to
   // search), 0 on failure with the reason in setupError.
@@ -42,7 +56,9 @@ class PuzzleSolver {
   int SetupUnit(std::shared_ptr<const SearchModel> model, const WorkUnit& unit, int32_t cutDepth,
                 UnitObserver* observer);
   // Tries up to kStepPlacements placements, stopping early at a packing or at the end of
-  // the search. Returns 1 when not ready (nothing done), else 0.
+  // the search. The packings below an anchored node (see the anchors) are handed over
+  // together, in order, in the step that finishes the node. Returns 1 when not ready
+  // (nothing done), else 0.
   int Step();
   // Drops the model and the search state; the counts and finished stay readable.
   void Teardown();
@@ -57,6 +73,8 @@ class PuzzleSolver {
   static constexpr int64_t kStepPlacements = 1 << 16;
   // The cover check runs after a placement only while at least this many stones are left.
   static constexpr int32_t kMinStonesToCheck = 3;
+  // Automatic anchors only in blocks whose fill order reaches at least this far ahead.
+  static constexpr int32_t kMinAnchorReach = 8;
 
   std::string puzzleFileName;
   std::string outputFileName;
@@ -147,7 +165,44 @@ class PuzzleSolver {
     return (free & ~model_->Grow(free) & model_->RowHalo(row)) != 0;
   }
   void ReportSolution();
+  // Sets anchorTypes_ by anchorPolicy_; needs singles_.
+  void ChooseAnchors(const SearchModel& m);
+  // Numbers the packing given by its levels 1..depth and hands it to the observer, or
+  // writes its record when its number is selected.
+  void Emit(const PlacementChoice* levels, int32_t depth);
   void WriteRecord(const std::string& record);
+
+  // The search came back to floor_: its subtree is done. Returns the next mode: kDone at
+  // the base, else (see the anchor below) kDescend below the next anchor placement, or
+  // kAdvance once the anchored node is done and lifted.
+  template <int W>
+  int32_t AtFloor(uint64_t* occ);
+  // Moves the anchors to their next combination of placements that fit, in the order of
+  // an odometer (the last anchor fastest); false when none is left.
+  bool NextAnchors(uint64_t* occ);
+  // Places anchor i at its next placement after anchorEntry_[i] that fits.
+  bool PlaceAnchor(int32_t i, uint64_t* occ);
+  void LiftAnchor(int32_t i, uint64_t* occ);
+  // The count test's sound part, which holds in any order of the levels: once `stone` is
+  // placed and `occupied` covered, the open symmetry positions can still all be covered
+  // by the stones of the first type and above that are left.
+  bool SymCellsCoverable(int32_t stone, uint64_t occupied) const;
+  // Keeps the packing now on the grid, anchors included, for FinishAnchored; false when
+  // the buffer is full.
+  bool CollectPacking();
+  // Takes everything below the anchored node off the grid and drops what it found; the
+  // node is then searched again without anchors.
+  template <int W>
+  void AbortAnchored(uint64_t* occ);
+  // Replays packing `i` along the fill order from the anchored node, appending its
+  // choices to foundChoices_; false (nothing appended) when the count test refuses it.
+  bool ReplayPacking(size_t i, const uint64_t* occ);
+  // Hands the anchored node's packings over in search order and leaves anchored mode;
+  // false, with nothing handed over, when there is no memory to sort them.
+  bool FinishAnchored(const uint64_t* occ);
+  // Back to the plain search; with searchAgain the anchored node is searched once more
+  // without anchors and what was found for it is dropped.
+  void LeaveAnchored(bool searchAgain);
 
   std::shared_ptr<const SearchModel> model_;
   void (PuzzleSolver::*run_)(int64_t) = nullptr;
@@ -183,6 +238,53 @@ class PuzzleSolver {
   uint64_t spent_ = 0;
   std::vector<uint8_t> preCheckAt_;  // per level: the walled-in test runs after placing
   std::vector<PlacementChoice> choices_;
+
+  // The search ends when it backs up to floor_; a packing has goalDepth_ levels. Both are
+  // baseDepth_ and totalStones_ except below an anchor.
+  int32_t floor_ = 0;
+  int32_t goalDepth_ = 0;
+  bool countTest_ = true;
+
+  // The anchors. Below level 1 (or below a unit's prefix), one copy of each anchor stone
+  // type is put down first, in every combination of placements in turn, and the rest is
+  // searched in fill order around them. Searched in fill order alone, a stone with few
+  // placements is placed only when the fill order reaches it, after many partial packings
+  // that leave it no room. The count test depends on the order of the levels, so below
+  // the anchors only its sound part (SymCellsCoverable) prunes; every packing found is
+  // replayed along its fill-order path, where the test itself is applied, and the node's
+  // packings are handed over sorted into the order of the plain search. The pre-check and
+  // the rule of one packing per last level refuse nothing that completes here (no
+  // one-cube stones, no duplicate rows), so the packings, their order and their numbers
+  // are the plain search's. Only with the walled-in test on one-word blocks and without
+  // one-cube stones.
+  static constexpr int32_t kMaxAnchors = 2;
+  Anchors anchorPolicy_ = Anchors::kAutomatic;
+  size_t maxBufferedPieces_ = kMaxBufferedPieces;
+  bool plainNode_ = false;  // the node at anchorAt_ is searched again without anchors
+  int32_t anchorTypes_[kMaxAnchors] = {};  // stone types with one copy each
+  int32_t anchorTypeCount_ = 0;
+  int32_t anchorAt_ = -1;    // the depth at which the anchors are put down, or -1
+  bool anchored_ = false;    // a node's subtree is being searched around the anchors
+  int32_t anchorDepth_ = 0;  // that node's depth
+  // The anchors of that node (the anchor types with a copy left there), how many of them
+  // are placed, and their placements: entries of the model's stone lists.
+  int32_t anchors_[kMaxAnchors] = {};
+  int32_t anchorCount_ = 0;
+  int32_t anchorsPlaced_ = 0;
+  int32_t anchorsAbove_ = 0;  // placed anchors of types above the first stone
+  int32_t anchorEntry_[kMaxAnchors] = {};
+  uint64_t anchorBlock_[kMaxAnchors] = {};
+  uint64_t symCells_ = 0;    // symmetry positions 1.. as fill-order bits
+  int32_t symPerStone_ = 0;  // the most of them one placement covers
+  int32_t stonesAbove_ = 0;  // copies of the types above the first stone
+  int32_t higherTotal_ = 0;  // higherStonesLeft_ when the first stone is placed
+  std::vector<uint64_t> blockBitOfPos_;
+  // The packings of the anchored node: per packing its pieces below the node, anchors
+  // last, as cells and stone type; after the replay the choices of the kept ones.
+  std::vector<uint64_t> foundMasks_;
+  std::vector<int32_t> foundStones_;
+  std::vector<PlacementChoice> foundChoices_;
+  std::vector<size_t> foundOrder_;
 };
 
 }  // namespace quaderix
