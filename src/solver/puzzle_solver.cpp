@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
 #include <cassert>
 #include <cerrno>
 #include <cstdio>
@@ -107,7 +108,7 @@ int PuzzleSolver::Prepare(std::shared_ptr<const SearchModel> model) {
       if (m.BlockCells() >> bit & 1) blockBitOfPos_[m.PosOfBit(bit)] = uint64_t{1} << bit;
     symPerStone_ = 0;
     for (int32_t e = m.StoneBegin(0); e < m.StoneBegin(stoneCount_); ++e)
-      symPerStone_ = std::max(symPerStone_, __builtin_popcountll(m.CoverMask(e)[0] & symCells_));
+      symPerStone_ = std::max(symPerStone_, std::popcount(m.CoverMask(e)[0] & symCells_));
   }
   goalDepth_ = totalStones_;
   countTest_ = true;
@@ -449,8 +450,14 @@ bool PuzzleSolver::Accept(Level& level, uint64_t* occ) {
   // A lower stone on another symmetry position is a rotated copy of a packing that the job
   // of that lower stone finds.
   if (claims != 0 && s < firstStone_) return false;
-  if (!countTest_ && symCells_ != 0 && !SymCellsCoverable(s, occ[0] | m.RowMask(row)[0]))
-    return false;
+  if (!countTest_ && symCells_ != 0) {
+    // With at most one position per placement every claim covers one: the count of open
+    // positions needs no bit count (which is a library call on the baseline target).
+    const int32_t open = symPerStone_ <= 1
+                             ? openSymPositions_ - claims - anchorSymCells_
+                             : std::popcount(symCells_ & ~(occ[0] | m.RowMask(row)[0]));
+    if (!SymCellsCoverable(s, open)) return false;
+  }
   openSymPositions_ -= claims;
   uint8_t higher = 0;
   if (s > firstStone_) {
@@ -573,7 +580,7 @@ void PuzzleSolver::Run(int64_t budget) {
         anchorDepth_ = floor_ = depth_;
         goalDepth_ = totalStones_ - anchorCount_;
         countTest_ = false;
-        anchorsPlaced_ = anchorsAbove_ = 0;
+        anchorsPlaced_ = anchorsAbove_ = anchorSymCells_ = 0;
         anchorEntry_[0] = m.StoneBegin(anchors_[0]) - 1;
         foundMasks_.clear();
         foundStones_.clear();
@@ -766,24 +773,27 @@ bool PuzzleSolver::PlaceAnchor(int32_t i, uint64_t* occ) {
     // A cell the anchor walls in can never be covered.
     const uint64_t free = ~(blockOccupied_ | block);
     if ((free & ~m.Grow(free)) != 0) continue;
-    if (symCells_ != 0 && !SymCellsCoverable(s, occ[0] | cells)) continue;
+    const int32_t sym = std::popcount(cells & symCells_);
+    if (symCells_ != 0 && !SymCellsCoverable(s, std::popcount(symCells_ & ~(occ[0] | cells))))
+      continue;
     occ[0] |= cells;
     blockOccupied_ |= block;
     anchorBlock_[i] = block;
     TakeCopy(s);
     anchorsAbove_ += s > firstStone_ ? 1 : 0;
+    anchorSymCells_ += sym;
     ++anchorsPlaced_;
     return true;
   }
   return false;
 }
 
-bool PuzzleSolver::SymCellsCoverable(int32_t stone, uint64_t occupied) const {
+bool PuzzleSolver::SymCellsCoverable(int32_t stone, int32_t open) const {
   // Stones of the first type and above left once `stone` is placed (a row's copy is taken
   // already, an anchor's not yet): no lower stone may cover a symmetry position.
   const int32_t left = copies_[firstStone_] + stonesAbove_ - (higherTotal_ - higherStonesLeft_) -
                        anchorsAbove_ - (stone > firstStone_ ? 1 : 0);
-  return __builtin_popcountll(symCells_ & ~occupied) <= symPerStone_ * left;
+  return open <= symPerStone_ * left;
 }
 
 void PuzzleSolver::LiftAnchor(int32_t i, uint64_t* occ) {
@@ -792,6 +802,7 @@ void PuzzleSolver::LiftAnchor(int32_t i, uint64_t* occ) {
   blockOccupied_ &= ~anchorBlock_[i];
   ReturnCopy(s);
   anchorsAbove_ -= s > firstStone_ ? 1 : 0;
+  anchorSymCells_ -= std::popcount(model_->CoverMask(anchorEntry_[i])[0] & symCells_);
   --anchorsPlaced_;
 }
 

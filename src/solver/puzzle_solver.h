@@ -184,9 +184,9 @@ class PuzzleSolver {
   bool PlaceAnchor(int32_t i, uint64_t* occ);
   void LiftAnchor(int32_t i, uint64_t* occ);
   // The count test's sound part, which holds in any order of the levels: once `stone` is
-  // placed and `occupied` covered, the open symmetry positions can still all be covered
-  // by the stones of the first type and above that are left.
-  bool SymCellsCoverable(int32_t stone, uint64_t occupied) const;
+  // placed, the `open` symmetry positions left can still all be covered by the stones of
+  // the first type and above that are left.
+  bool SymCellsCoverable(int32_t stone, int32_t open) const;
   // Keeps the packing now on the grid, anchors included, for FinishAnchored; false when
   // the buffer is full.
   bool CollectPacking();
@@ -271,7 +271,8 @@ class PuzzleSolver {
   int32_t anchors_[kMaxAnchors] = {};
   int32_t anchorCount_ = 0;
   int32_t anchorsPlaced_ = 0;
-  int32_t anchorsAbove_ = 0;  // placed anchors of types above the first stone
+  int32_t anchorsAbove_ = 0;    // placed anchors of types above the first stone
+  int32_t anchorSymCells_ = 0;  // symmetry positions 1.. that the placed anchors cover
   int32_t anchorEntry_[kMaxAnchors] = {};
   uint64_t anchorBlock_[kMaxAnchors] = {};
   uint64_t symCells_ = 0;    // symmetry positions 1.. as fill-order bits
