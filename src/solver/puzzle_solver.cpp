@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <new>
+#include <utility>
 
 #include "solver/record_file.h"
 
@@ -166,19 +167,16 @@ void PuzzleSolver::ChooseAnchors(const SearchModel& m) {
   if (automatic && reach < kMinAnchorReach) return;
   // The types of one copy with the fewest placements; automatically only those with at
   // most one placement per cell, which few other stones have.
+  std::pair<int32_t, int32_t> eligible[kMaxAnchors + 1];  // (placements, type), sorted
   for (int32_t k = 0; k < stoneCount_; ++k) {
     const int32_t placements = m.StoneBegin(k + 1) - m.StoneBegin(k);
     if (m.Copies(k) != 1 || (automatic && placements > cellCount_)) continue;
     int32_t at = anchorTypeCount_;
-    auto fewer = [&](int32_t other) {
-      return placements < m.StoneBegin(other + 1) - m.StoneBegin(other);
-    };
-    while (at > 0 && fewer(anchorTypes_[at - 1])) --at;
-    if (at >= kMaxAnchors) continue;
-    if (anchorTypeCount_ < kMaxAnchors) ++anchorTypeCount_;
-    for (int32_t i = anchorTypeCount_ - 1; i > at; --i) anchorTypes_[i] = anchorTypes_[i - 1];
-    anchorTypes_[at] = k;
+    for (; at > 0 && placements < eligible[at - 1].first; --at) eligible[at] = eligible[at - 1];
+    eligible[at] = {placements, k};
+    anchorTypeCount_ = std::min(anchorTypeCount_ + 1, kMaxAnchors);
   }
+  for (int32_t i = 0; i < anchorTypeCount_; ++i) anchorTypes_[i] = eligible[i].second;
 }
 
 int PuzzleSolver::Setup(int32_t start, int32_t end, const std::string& puzzlePath,
@@ -570,6 +568,7 @@ void PuzzleSolver::Run(int64_t budget) {
         break;  // one packing per step at most
       }
       if (depth_ == anchorAt_ && !anchored_) {
+        // The anchor types with a copy left here, unless the node is searched again.
         anchorCount_ = 0;
         for (int32_t i = 0; i < anchorTypeCount_ && !plainNode_; ++i)
           if (copies_[anchorTypes_[i]] > 0) anchors_[anchorCount_++] = anchorTypes_[i];
