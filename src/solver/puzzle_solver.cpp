@@ -567,22 +567,7 @@ void PuzzleSolver::Run(int64_t budget) {
         }
         break;  // one packing per step at most
       }
-      if (depth_ == anchorAt_ && !anchored_) {
-        // The anchor types with a copy left here, unless the node is searched again.
-        anchorCount_ = 0;
-        for (int32_t i = 0; i < anchorTypeCount_ && !plainNode_; ++i)
-          if (copies_[anchorTypes_[i]] > 0) anchors_[anchorCount_++] = anchorTypes_[i];
-        plainNode_ = false;
-      }
-      if (depth_ == anchorAt_ && !anchored_ && anchorCount_ > 0) {
-        anchored_ = true;
-        anchorDepth_ = floor_ = depth_;
-        goalDepth_ = totalStones_ - anchorCount_;
-        countTest_ = false;
-        anchorsPlaced_ = anchorsAbove_ = anchorSymCells_ = 0;
-        anchorEntry_[0] = m.StoneBegin(anchors_[0]) - 1;
-        foundMasks_.clear();
-        foundStones_.clear();
+      if (depth_ == anchorAt_ && !anchored_ && EnterAnchored()) {
         mode = AtFloor<W>(occ);
         if (mode == kDone) break;
         continue;
@@ -727,6 +712,24 @@ void PuzzleSolver::Emit(const PlacementChoice* levels, int32_t depth) {
   } else if (SelectedForOutput(n, writeEveryNSolution_)) {
     WriteRecord(model_->FormatRecord(n, levels, depth));
   }
+}
+
+bool PuzzleSolver::EnterAnchored() {
+  // The anchor types with a copy left here, unless the node is searched again.
+  anchorCount_ = 0;
+  for (int32_t i = 0; i < anchorTypeCount_ && !plainNode_; ++i)
+    if (copies_[anchorTypes_[i]] > 0) anchors_[anchorCount_++] = anchorTypes_[i];
+  plainNode_ = false;
+  if (anchorCount_ == 0) return false;
+  anchored_ = true;
+  anchorDepth_ = floor_ = depth_;
+  goalDepth_ = totalStones_ - anchorCount_;
+  countTest_ = false;
+  anchorsPlaced_ = anchorsAbove_ = anchorSymCells_ = 0;
+  anchorEntry_[0] = model_->StoneBegin(anchors_[0]) - 1;
+  foundMasks_.clear();
+  foundStones_.clear();
+  return true;
 }
 
 template <int W>

@@ -172,6 +172,10 @@ class PuzzleSolver {
   void Emit(const PlacementChoice* levels, int32_t depth);
   void WriteRecord(const std::string& record);
 
+  // At the node where the anchors are put down: starts the anchored search of its subtree
+  // (the first placements are made by AtFloor), or false when no anchor has a copy left
+  // or the node is searched again without anchors.
+  bool EnterAnchored();
   // The search came back to floor_: its subtree is done. Returns the next mode: kDone at
   // the base, else (see the anchor below) kDescend below the next anchor placement, or
   // kAdvance once the anchored node is done and lifted.
