@@ -88,6 +88,7 @@ int PuzzleSolver::Prepare(std::shared_ptr<const SearchModel> model) {
     }
   }
   blocks_ = cover_ && m.HasBlockMasks();
+  std::fill(std::begin(cellWitness_), std::end(cellWitness_), CellWitness{});
   singles_ = blocks_ && m.SinglesKnown();
   blockOccupied_ = blocks_ ? ~m.BlockCells() : 0;
   ChooseAnchors(m);
@@ -337,12 +338,6 @@ template <int W>
 bool PuzzleSolver::ListAlive(int32_t list, int32_t begin, int32_t end, int32_t first,
                              const uint64_t* occ) {
   const SearchModel& m = *model_;
-  auto fits = [&](int32_t e) {
-    const uint64_t* mask = m.CoverMask(e);
-    uint64_t overlap = m.CoverStoneBit(e) & spent_;
-    for (int32_t w = 0; w < W; ++w) overlap |= mask[w] & occ[w];
-    return overlap == 0 && (stoneCount_ <= 64 || copies_[m.CoverStone(e)] > 0);
-  };
   // The witness's cells and stone are kept beside it, so that the usual case, a witness
   // that still fits, reads one short array.
   uint64_t* witnessMask = witnessMask_.data() + static_cast<size_t>(list) * (W + 1);
@@ -350,13 +345,20 @@ bool PuzzleSolver::ListAlive(int32_t list, int32_t begin, int32_t end, int32_t f
   for (int32_t w = 0; w < W; ++w) overlap |= witnessMask[w] & occ[w];
   if (overlap == 0 && (stoneCount_ <= 64 || copies_[m.CoverStone(witness_[list])] > 0)) return true;
   // From the end: the placements farthest from the filled part, which stay free longest.
-  for (int32_t e = end - 1; e >= begin && m.CoverFirst(e) >= first; --e)
-    if (fits(e)) {
+  const uint64_t* masks = m.CoverMasks();
+  const uint64_t* stoneBits = m.CoverStoneBits();
+  const int32_t* firsts = m.CoverFirsts();
+  const uint64_t spent = spent_;
+  for (int32_t e = end - 1; e >= begin && firsts[e] >= first; --e) {
+    uint64_t over = stoneBits[e] & spent;
+    for (int32_t w = 0; w < W; ++w) over |= masks[static_cast<size_t>(e) * W + w] & occ[w];
+    if (over == 0 && (stoneCount_ <= 64 || copies_[m.CoverStone(e)] > 0)) {
       witness_[list] = e;
-      std::copy_n(m.CoverMask(e), W, witnessMask);
-      witnessMask[W] = m.CoverStoneBit(e);
+      std::copy_n(masks + static_cast<size_t>(e) * W, W, witnessMask);
+      witnessMask[W] = stoneBits[e];
       return true;
     }
+  }
   return false;
 }
 
@@ -365,26 +367,18 @@ bool PuzzleSolver::Covered(int32_t row, const uint64_t* occ) {
   if constexpr (W > 0) {
     const SearchModel& m = *model_;
     const int32_t first = FirstFree<W>(occ);
-    // The free cells next to the new stone that are left with at most one free neighbour
-    // are the ones it most likely cut off; their lists are short.
-    auto cellAlive = [&](int32_t pos, int32_t pattern) {
-      return ListAlive<W>(pos, m.CoverBegin(pos, pattern), m.CoverBegin(pos, pattern + 1), first,
-                          occ);
-    };
     if (blocks_) {
-      const uint64_t free = ~blockOccupied_;
       // A free cell walled in on all sides, most often by the new stone, found for the
       // whole block at once: without a one-cube stone left nothing can fill it.
       if (WalledInSingle(row)) return false;
-      for (uint64_t cells = m.FewNeighbours(free) & m.RowHalo(row); cells != 0;
-           cells &= cells - 1) {
-        const int32_t bit = __builtin_ctzll(cells);
-        const uint64_t neighbours = m.BlockNeighbours(bit) & free;
-        const int32_t pattern =
-            neighbours == 0 ? 0 : m.PatternBit(bit, __builtin_ctzll(neighbours));
-        if (!cellAlive(m.PosOfBit(bit), pattern)) return false;
-      }
+      if (!FewNeighbourCellsAlive(first)) return false;
     } else {
+      // The free cells next to the new stone that are left with at most one free neighbour
+      // are the ones it most likely cut off; their lists are short.
+      auto cellAlive = [&](int32_t pos, int32_t pattern) {
+        return ListAlive<W>(pos, m.CoverBegin(pos, pattern), m.CoverBegin(pos, pattern + 1), first,
+                            occ);
+      };
       const uint64_t* halo = m.RowHaloMask(row);
       for (int32_t w = 0; w < W; ++w)
         for (uint64_t cells = halo[w] & ~occ[w]; cells != 0; cells &= cells - 1) {
@@ -414,6 +408,40 @@ bool PuzzleSolver::Covered(int32_t row, const uint64_t* occ) {
       for (int32_t k = 0; k < stoneCount_; ++k)
         if (copies_[k] > 0 && !stoneAlive(k)) return false;
     }
+  }
+  return true;
+}
+
+bool PuzzleSolver::FewNeighbourCellsAlive(int32_t first) {
+  const SearchModel& m = *model_;
+  const uint64_t occupied = blockOccupied_;
+  const uint64_t free = ~occupied;
+  const uint64_t spent = spent_;
+  const uint64_t* blocks = m.CoverBlocks();
+  const uint64_t* stoneBits = m.CoverStoneBits();
+  const int32_t* firsts = m.CoverFirsts();
+  // Types from 64 on have no bit in the spent mask.
+  auto fits = [&](uint64_t cells, uint64_t stoneBit, int32_t e) {
+    return ((cells & occupied) | (stoneBit & spent)) == 0 &&
+           (stoneCount_ <= 64 || copies_[m.CoverStone(e)] > 0);
+  };
+  for (uint64_t need = m.FewNeighbours(free); need != 0;) {
+    const int32_t bit = __builtin_ctzll(need);
+    CellWitness& witness = cellWitness_[bit];
+    if (!fits(witness.cells, witness.stoneBit, witness.entry)) {
+      // Look for a new one among the placements that use no occupied neighbour, from
+      // the end: those farthest from the filled part stay free longest.
+      const uint64_t neighbours = m.BlockNeighbours(bit) & free;
+      const int32_t pattern = neighbours == 0 ? 0 : m.PatternBit(bit, __builtin_ctzll(neighbours));
+      const int32_t pos = m.PosOfBit(bit);
+      const int32_t begin = m.CoverBegin(pos, pattern);
+      int32_t e = m.CoverBegin(pos, pattern + 1) - 1;
+      while (e >= begin && firsts[e] >= first && !fits(blocks[e], stoneBits[e], e)) --e;
+      if (e < begin || firsts[e] < first) return false;
+      witness = {blocks[e], stoneBits[e], e};
+    }
+    // The witness's other free cells are covered as well.
+    need &= ~witness.cells;
   }
   return true;
 }

@@ -139,12 +139,18 @@ class PuzzleSolver {
   int32_t Window(int32_t pos, const uint64_t* occ) const;
   // Level 1 took `stone`: the symmetry counters start again for this first stone.
   void StartJobStone(int32_t stone);
-  // False when, after placing `row`, a free cell next to it or a stone with copies left has
-  // no fitting placement any more: the subtree below holds no packing (see
+  // False when, after placing `row`, a free cell or a stone with copies left has no
+  // fitting placement any more: the subtree below holds no packing (see
   // SearchModel::CoverCheck). Only free cells left with at most one free neighbour are
-  // looked at; those are nearly all the cells a placement cuts off, and cheap to decide.
+  // looked at (in blocks of up to 64 cells all of them, else those next to the row); they
+  // are nearly all the cells that lose their last placement, and cheap to decide.
   template <int W>
   bool Covered(int32_t row, const uint64_t* occ);
+  // Blocks of up to 64 cells: whether every free cell with at most one free neighbour,
+  // anywhere in the block, still lies under a placement that fits. A placement can take
+  // the last chance of a cell two steps away, and the anchors leave such cells far from
+  // the filled part. `first` is the first free fill position.
+  bool FewNeighbourCellsAlive(int32_t first);
   // Whether cover entries [begin, end) hold one that fits, trying first the witness of
   // `list` (a cell, or cellCount + a stone) and keeping the one found as its witness.
   // `first` is the first free fill position: placements starting before it cannot fit.
@@ -235,6 +241,14 @@ class PuzzleSolver {
   std::vector<int32_t> witness_;
   // Per list, Words() + 1 words: the cells of its witness, then its stone's bit.
   std::vector<uint64_t> witnessMask_;
+  // With block masks, per block-order bit: a placement over that cell that fitted last,
+  // as its cover entry, its cells in block order and its stone bit.
+  struct CellWitness {
+    uint64_t cells = ~uint64_t{0};  // all cells: never fits once a stone is down
+    uint64_t stoneBit = 0;
+    int32_t entry = -1;
+  };
+  CellWitness cellWitness_[64];
   std::vector<Level> levels_;  // index = level number; 0 unused
   std::vector<uint64_t> occupied_;
   std::vector<int32_t> copies_;

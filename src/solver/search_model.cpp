@@ -300,6 +300,10 @@ void SearchModel::BuildBlockMasks() {
     rowBlock_[r] = mask;
     rowHalo_[r] = Grow(mask) & ~mask & blockCells_;
   }
+  coverBlocks_.assign(coverStones_.size(), 0);
+  for (size_t e = 0; e < coverBlocks_.size(); ++e)
+    for (uint64_t cells = coverMasks_[e]; cells != 0; cells &= cells - 1)
+      coverBlocks_[e] |= uint64_t{1} << bitOfPos[__builtin_ctzll(cells)];
   // A free cell with no free neighbour takes a one-cube stone or nothing, as long as every
   // cube of a larger stone touches another of the same stone.
   singleStones_ = 0;

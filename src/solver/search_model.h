@@ -185,6 +185,13 @@ class SearchModel {
   const uint64_t* CoverMask(int32_t entry) const {
     return coverMasks_.data() + static_cast<size_t>(entry) * words_;
   }
+  // The same tables as flat arrays, for the scans: the masks (Words() per entry), the
+  // stone bits and the first fill positions; with block masks also each entry's cells in
+  // block order.
+  const uint64_t* CoverMasks() const { return coverMasks_.data(); }
+  const uint64_t* CoverStoneBits() const { return coverStoneBits_.data(); }
+  const int32_t* CoverFirsts() const { return coverFirst_.data(); }
+  const uint64_t* CoverBlocks() const { return coverBlocks_.data(); }
   int32_t CoverStone(int32_t entry) const { return coverStones_[entry]; }
   // TypeBit(CoverStone(entry)).
   uint64_t CoverStoneBit(int32_t entry) const { return coverStoneBits_[entry]; }
@@ -246,6 +253,7 @@ class SearchModel {
   std::vector<int32_t> coverStones_;
   std::vector<uint64_t> coverStoneBits_;
   std::vector<int32_t> coverFirst_;
+  std::vector<uint64_t> coverBlocks_;  // with block masks: one per entry
   std::vector<uint64_t> rowHaloMasks_;
 };
 
