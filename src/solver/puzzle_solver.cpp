@@ -79,7 +79,7 @@ int PuzzleSolver::Prepare(std::shared_ptr<const SearchModel> model) {
   cover_ = m.CoverCheck();
   if (cover_) {
     try {
-      witness_.assign(static_cast<size_t>(cellCount_ + stoneCount_), -1);
+      witness_.assign(static_cast<size_t>(cellCount_ + stoneCount_ + kMaxSymPositions), -1);
       // All cells: overlaps every grid with a stone on it, so it never passes for a fit.
       witnessMask_.assign(witness_.size() * static_cast<size_t>(words_ + 1), ~uint64_t{0});
     } catch (const std::bad_alloc&) {
@@ -87,6 +87,17 @@ int PuzzleSolver::Prepare(std::shared_ptr<const SearchModel> model) {
       return 0;
     }
   }
+  // Positions that are no cells (or the first cell again) are left to the search.
+  symCheckCount_ = 0;
+  if (cover_ && stoneCount_ <= 64) {
+    for (int32_t k = 1; k < m.SymPosCount(); ++k) {
+      const int32_t pos = m.SymFillPos(k);
+      if (pos <= 0 || m.SymCoverBegin(k) == m.SymCoverBegin(k + 1)) continue;
+      symFillPos_[symCheckCount_] = pos;
+      symK_[symCheckCount_++] = k;
+    }
+  }
+  lowerTypes_ = 0;
   blocks_ = cover_ && m.HasBlockMasks();
   std::fill(std::begin(cellWitness_), std::end(cellWitness_), CellWitness{});
   singles_ = blocks_ && m.SinglesKnown();
@@ -325,6 +336,7 @@ int32_t PuzzleSolver::Pattern(int32_t pos, const uint64_t* occ) const {
 
 void PuzzleSolver::StartJobStone(int32_t stone) {
   firstStone_ = stone;
+  lowerTypes_ = stone >= 64 ? ~uint64_t{0} : (uint64_t{1} << stone) - 1;
   // TotalStones less one copy of every type up to the first stone, counting only types
   // that have copies: the stones of higher types that can still reach the positions.
   higherStonesLeft_ = totalStones_ - model_->TypesWithCopiesUpTo(stone);
@@ -336,19 +348,19 @@ void PuzzleSolver::StartJobStone(int32_t stone) {
 
 template <int W>
 bool PuzzleSolver::ListAlive(int32_t list, int32_t begin, int32_t end, int32_t first,
-                             const uint64_t* occ) {
+                             const uint64_t* occ, uint64_t barred) {
   const SearchModel& m = *model_;
   // The witness's cells and stone are kept beside it, so that the usual case, a witness
   // that still fits, reads one short array.
   uint64_t* witnessMask = witnessMask_.data() + static_cast<size_t>(list) * (W + 1);
-  uint64_t overlap = witnessMask[W] & spent_;
+  const uint64_t spent = spent_ | barred;
+  uint64_t overlap = witnessMask[W] & spent;
   for (int32_t w = 0; w < W; ++w) overlap |= witnessMask[w] & occ[w];
   if (overlap == 0 && (stoneCount_ <= 64 || copies_[m.CoverStone(witness_[list])] > 0)) return true;
   // From the end: the placements farthest from the filled part, which stay free longest.
   const uint64_t* masks = m.CoverMasks();
   const uint64_t* stoneBits = m.CoverStoneBits();
   const int32_t* firsts = m.CoverFirsts();
-  const uint64_t spent = spent_;
   for (int32_t e = end - 1; e >= begin && firsts[e] >= first; --e) {
     uint64_t over = stoneBits[e] & spent;
     for (int32_t w = 0; w < W; ++w) over |= masks[static_cast<size_t>(e) * W + w] & occ[w];
@@ -391,6 +403,7 @@ bool PuzzleSolver::Covered(int32_t row, const uint64_t* occ) {
           if ((pattern & (pattern - 1)) == 0 && !cellAlive(pos, pattern)) return false;
         }
     }
+    if (!SymCellsAlive<W>(first, occ)) return false;
     auto stoneAlive = [&](int32_t k) {
       // The witness is a placement of k itself, which has copies: only the cells count.
       const uint64_t* mask = witnessMask_.data() + static_cast<size_t>(cellCount_ + k) * (W + 1);
@@ -408,6 +421,20 @@ bool PuzzleSolver::Covered(int32_t row, const uint64_t* occ) {
       for (int32_t k = 0; k < stoneCount_; ++k)
         if (copies_[k] > 0 && !stoneAlive(k)) return false;
     }
+  }
+  return true;
+}
+
+template <int W>
+bool PuzzleSolver::SymCellsAlive(int32_t first, const uint64_t* occ) {
+  const SearchModel& m = *model_;
+  for (int32_t i = 0; i < symCheckCount_; ++i) {
+    const int32_t pos = symFillPos_[i];
+    if ((occ[pos >> 6] >> (pos & 63) & 1) != 0) continue;
+    const int32_t k = symK_[i];
+    if (!ListAlive<W>(cellCount_ + stoneCount_ + k - 1, m.SymCoverBegin(k), m.SymCoverBegin(k + 1),
+                      first, occ, lowerTypes_))
+      return false;
   }
   return true;
 }

@@ -151,11 +151,18 @@ class PuzzleSolver {
   // the last chance of a cell two steps away, and the anchors leave such cells far from
   // the filled part. `first` is the first free fill position.
   bool FewNeighbourCellsAlive(int32_t first);
-  // Whether cover entries [begin, end) hold one that fits, trying first the witness of
-  // `list` (a cell, or cellCount + a stone) and keeping the one found as its witness.
-  // `first` is the first free fill position: placements starting before it cannot fit.
+  // Whether cover entries [begin, end) hold one that fits, of a stone type not in `barred`
+  // (TypeBit masks), trying first the witness of `list` (a cell, cellCount + a stone, or
+  // cellCount + stoneCount + a symmetry position - 1) and keeping the one found as its
+  // witness. `first` is the first free fill position: placements starting before it
+  // cannot fit.
   template <int W>
-  bool ListAlive(int32_t list, int32_t begin, int32_t end, int32_t first, const uint64_t* occ);
+  bool ListAlive(int32_t list, int32_t begin, int32_t end, int32_t first, const uint64_t* occ,
+                 uint64_t barred = 0);
+  // Whether each open symmetry position after the first still lies under a placement that
+  // fits, of the first stone's type or above: the only stones that may cover it.
+  template <int W>
+  bool SymCellsAlive(int32_t first, const uint64_t* occ);
   // Copies leave and return through these, which keep spent_ in step with copies_.
   void TakeCopy(int32_t s) {
     if (--copies_[s] <= 0) spent_ |= TypeBit(s);
@@ -295,6 +302,12 @@ class PuzzleSolver {
   uint64_t anchorBlock_[kMaxAnchors] = {};
   uint64_t symCells_ = 0;    // symmetry positions 1.. as fill-order bits
   int32_t symPerStone_ = 0;  // the most of them one placement covers
+  // The symmetry positions 1.. that are cells, as fill positions, when the cover check
+  // looks at them (types below 64 only); and the types below the first stone.
+  int32_t symFillPos_[kMaxSymPositions] = {};
+  int32_t symK_[kMaxSymPositions] = {};
+  int32_t symCheckCount_ = 0;
+  uint64_t lowerTypes_ = 0;
   int32_t stonesAbove_ = 0;  // copies of the types above the first stone
   int32_t higherTotal_ = 0;  // higherStonesLeft_ when the first stone is placed
   std::vector<uint64_t> blockBitOfPos_;

@@ -371,7 +371,8 @@ void SearchModel::BuildCoverTables() {
     for (int32_t j = 0; j < p.stones[rowStones_[r]].cubeCount; ++j) over[cells[j]].push_back(r);
   }
   constexpr size_t kMaxCoverWords = size_t{1} << 22;
-  const size_t lists = static_cast<size_t>(n) * kPatternCount + stoneCount;
+  const int32_t symLists = std::max(0, p.symPosCount - 1);
+  const size_t lists = static_cast<size_t>(n) * kPatternCount + stoneCount + symLists;
   coverStart_.assign(lists + 1, 0);
   coverMasks_.clear();
   coverStones_.clear();
@@ -412,6 +413,17 @@ void SearchModel::BuildCoverTables() {
         static_cast<int32_t>(coverStones_.size());
     for (const int32_t r : unique)
       if (rowStones_[r] == k) put(r);
+  }
+  // Every placement over each symmetry position after the first, whatever its pattern.
+  for (int32_t k = 1; k <= symLists; ++k) {
+    coverStart_[static_cast<size_t>(n) * kPatternCount + stoneCount + k - 1] =
+        static_cast<int32_t>(coverStones_.size());
+    const int32_t pos = SymFillPos(k);
+    if (pos < 0) continue;
+    std::vector<int32_t>& list = over[pos];
+    std::stable_sort(list.begin(), list.end(),
+                     [&](int32_t a, int32_t b) { return minPos(a) < minPos(b); });
+    for (const int32_t r : list) put(r);
   }
   coverStart_[lists] = static_cast<int32_t>(coverStones_.size());
   // Tables far beyond the row tables cost more memory than the pruning saves time.

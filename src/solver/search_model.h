@@ -182,6 +182,14 @@ class SearchModel {
   int32_t StoneBegin(int32_t k) const {
     return coverStart_[static_cast<size_t>(puzzle_.cellCount) * kPatternCount + k];
   }
+  // Every placement over symmetry position k (1..SymPosCount()-1) is an entry of
+  // [SymCoverBegin(k), SymCoverBegin(k + 1)); empty when the position is no cell.
+  int32_t SymCoverBegin(int32_t k) const { return StoneBegin(puzzle_.stoneCount + k - 1); }
+  // The fill position of symmetry position k, or -1 when it is no cell of the block.
+  int32_t SymFillPos(int32_t k) const {
+    const int32_t cell = puzzle_.symCells[k];
+    return cell >= 0 && static_cast<size_t>(cell) < posOfCell_.size() ? posOfCell_[cell] : -1;
+  }
   const uint64_t* CoverMask(int32_t entry) const {
     return coverMasks_.data() + static_cast<size_t>(entry) * words_;
   }
