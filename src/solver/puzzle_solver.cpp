@@ -403,7 +403,7 @@ bool PuzzleSolver::Covered(int32_t row, const uint64_t* occ) {
           if ((pattern & (pattern - 1)) == 0 && !cellAlive(pos, pattern)) return false;
         }
     }
-    if (!SymCellsAlive<W>(first, occ)) return false;
+    if (firstStone_ * kBarredShare >= stoneCount_ && !SymCellsAlive<W>(first, occ)) return false;
     auto stoneAlive = [&](int32_t k) {
       // The witness is a placement of k itself, which has copies: only the cells count.
       const uint64_t* mask = witnessMask_.data() + static_cast<size_t>(cellCount_ + k) * (W + 1);
@@ -428,10 +428,17 @@ bool PuzzleSolver::Covered(int32_t row, const uint64_t* occ) {
 template <int W>
 bool PuzzleSolver::SymCellsAlive(int32_t first, const uint64_t* occ) {
   const SearchModel& m = *model_;
+  const uint64_t barred = spent_ | lowerTypes_;
   for (int32_t i = 0; i < symCheckCount_; ++i) {
     const int32_t pos = symFillPos_[i];
     if ((occ[pos >> 6] >> (pos & 63) & 1) != 0) continue;
     const int32_t k = symK_[i];
+    // The usual case first: the witness still fits.
+    const uint64_t* witness =
+        witnessMask_.data() + static_cast<size_t>(cellCount_ + stoneCount_ + k - 1) * (W + 1);
+    uint64_t overlap = witness[W] & barred;
+    for (int32_t w = 0; w < W; ++w) overlap |= witness[w] & occ[w];
+    if (overlap == 0) continue;
     if (!ListAlive<W>(cellCount_ + stoneCount_ + k - 1, m.SymCoverBegin(k), m.SymCoverBegin(k + 1),
                       first, occ, lowerTypes_))
       return false;

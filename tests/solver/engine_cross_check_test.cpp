@@ -157,6 +157,14 @@ std::vector<NamedPuzzle> EnginePuzzles() {
                   .zSize = 2,
                   .stones = {{kTripod}, {kTripod}, {kDomino}, {kDomino}},
                   .symPositions = {{0, 0, 0}, {0, 1, 1}, {1, 0, 1}, {1, 1, 0}}}});
+  // In the job of the domino, the far end may take its second copy and no lower stone:
+  // the cover check must count the first stone's own type among those allowed there.
+  out.push_back({"SecondCopyOnTheFarEnd",
+                 {.xSize = 7,
+                  .ySize = 1,
+                  .zSize = 1,
+                  .stones = {{kMonocube}, {kMonocube}, {kDomino, 2}, {kMonocube}},
+                  .symPositions = {{0, 0, 0}, {6, 0, 0}}}});
   out.push_back({"TwoWordsPreCheck",
                  {.xSize = 5,
                   .ySize = 4,
