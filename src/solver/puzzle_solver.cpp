@@ -433,14 +433,13 @@ bool PuzzleSolver::SymCellsAlive(int32_t first, const uint64_t* occ) {
     const int32_t pos = symFillPos_[i];
     if ((occ[pos >> 6] >> (pos & 63) & 1) != 0) continue;
     const int32_t k = symK_[i];
-    // The usual case first: the witness still fits.
-    const uint64_t* witness =
-        witnessMask_.data() + static_cast<size_t>(cellCount_ + stoneCount_ + k - 1) * (W + 1);
+    const int32_t list = cellCount_ + stoneCount_ + k - 1;
+    // The usual case without a call: the witness still fits.
+    const uint64_t* witness = witnessMask_.data() + static_cast<size_t>(list) * (W + 1);
     uint64_t overlap = witness[W] & barred;
     for (int32_t w = 0; w < W; ++w) overlap |= witness[w] & occ[w];
     if (overlap == 0) continue;
-    if (!ListAlive<W>(cellCount_ + stoneCount_ + k - 1, m.SymCoverBegin(k), m.SymCoverBegin(k + 1),
-                      first, occ, lowerTypes_))
+    if (!ListAlive<W>(list, m.SymCoverBegin(k), m.SymCoverBegin(k + 1), first, occ, lowerTypes_))
       return false;
   }
   return true;

@@ -193,18 +193,14 @@ class SearchModel {
   const uint64_t* CoverMask(int32_t entry) const {
     return coverMasks_.data() + static_cast<size_t>(entry) * words_;
   }
-  // The same tables as flat arrays, for the scans: the masks (Words() per entry), the
-  // stone bits and the first fill positions; with block masks also each entry's cells in
-  // block order.
+  int32_t CoverStone(int32_t entry) const { return coverStones_[entry]; }
+  // Per entry, as flat arrays for the scans: the masks (Words() each), TypeBit of the
+  // stone, and the first fill position of the placement (each list ascends in it); with
+  // block masks also the cells in block order.
   const uint64_t* CoverMasks() const { return coverMasks_.data(); }
   const uint64_t* CoverStoneBits() const { return coverStoneBits_.data(); }
   const int32_t* CoverFirsts() const { return coverFirst_.data(); }
   const uint64_t* CoverBlocks() const { return coverBlocks_.data(); }
-  int32_t CoverStone(int32_t entry) const { return coverStones_[entry]; }
-  // TypeBit(CoverStone(entry)).
-  uint64_t CoverStoneBit(int32_t entry) const { return coverStoneBits_[entry]; }
-  // The first fill position of an entry's placement; each list ascends in it.
-  int32_t CoverFirst(int32_t entry) const { return coverFirst_[entry]; }
   // The in-block face neighbours of a row's cells outside the row, Words() words; only for
   // blocks without block-order masks.
   const uint64_t* RowHaloMask(int32_t row) const {
