@@ -75,6 +75,7 @@ int PlacementList::BuildFromShape(const Cube* shape, int32_t cubeCount, int32_t 
   }
   RemoveRejectedRows();
   RemoveDuplicateRows();
+  ReleaseSpareRows();
   return 1;
 }
 
@@ -96,7 +97,15 @@ int PlacementList::CopyFiltered(const PlacementList& source, int32_t, int32_t, i
     rows_[i] = IsCellOccupied(cell + from[i], grid) ? kRejectMarker : from[i];
   }
   RemoveRejectedRows();
+  ReleaseSpareRows();
   return 1;
+}
+
+void PlacementList::ReleaseSpareRows() {
+  // A list starts with room for every rotation at every anchor and usually keeps a few
+  // rows. Without this the tables would hold, and the system would have to supply, many
+  // times the memory they use. A shrink that fails keeps the room and nothing else.
+  rows_.shrink_to_fit();
 }
 
 void PlacementList::DropRowByMovingLast(int32_t r) {

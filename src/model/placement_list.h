@@ -61,6 +61,7 @@ class PlacementList {
  private:
   int32_t* MutableRow(int32_t r) { return rows_.data() + static_cast<size_t>(r) * RowLength; }
   void DropRowByMovingLast(int32_t r);
+  void ReleaseSpareRows();
 
   std::vector<int32_t> rows_;
 };
