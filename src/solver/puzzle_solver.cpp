@@ -531,6 +531,10 @@ bool PuzzleSolver::Accept(Level& level, uint64_t* occ) {
   }
   level.claimed = claims;
   level.higher = higher;
+  if constexpr (W == 1) {
+    level.occBefore = occ[0];
+    level.blockBefore = blockOccupied_;
+  }
   if constexpr (W > 0) {
     const uint64_t* mask = m.RowMask(row);
     for (int32_t w = 0; w < W; ++w) occ[w] |= mask[w];
@@ -561,7 +565,10 @@ bool PuzzleSolver::Accept(Level& level, uint64_t* occ) {
 template <int W>
 void PuzzleSolver::Lift(const Level& level, uint64_t* occ) {
   const SearchModel& m = *model_;
-  if constexpr (W > 0) {
+  if constexpr (W == 1) {
+    occ[0] = level.occBefore;
+    blockOccupied_ = level.blockBefore;
+  } else if constexpr (W > 0) {
     const uint64_t* mask = m.RowMask(level.row);
     for (int32_t w = 0; w < W; ++w) occ[w] &= ~mask[w];
   } else {
@@ -569,7 +576,7 @@ void PuzzleSolver::Lift(const Level& level, uint64_t* occ) {
     const int32_t n = m.StoneCubes(level.stone);
     for (int32_t j = 0; j < n; ++j) occ[cells[j] >> 6] &= ~(uint64_t{1} << (cells[j] & 63));
   }
-  if (blocks_) blockOccupied_ &= ~m.RowBlockMask(level.row);
+  if (W != 1 && blocks_) blockOccupied_ &= ~m.RowBlockMask(level.row);
   openSymPositions_ += level.claimed;
   higherStonesLeft_ += level.higher;
   ReturnCopy(level.stone);

@@ -112,6 +112,10 @@ class PuzzleSolver {
     uint64_t pending = 0;
     int64_t chunk = 0;
     int64_t next = 0;
+    // One-word blocks: the occupied cells before the row was placed, in fill and in block
+    // order; lifting the row restores them.
+    uint64_t occBefore = 0;
+    uint64_t blockBefore = 0;
     uint8_t claimed = 0;  // the row claimed a symmetry position
     uint8_t higher = 0;   // the row took one of higherStonesLeft
   };
