@@ -35,7 +35,6 @@ void PuzzleSolver::Teardown() {
   std::vector<PlacementChoice>().swap(choices_);
   std::vector<int32_t>().swap(witness_);
   std::vector<uint64_t>().swap(witnessMask_);
-  std::vector<uint64_t>().swap(blockBitOfPos_);
   std::vector<uint64_t>().swap(foundMasks_);
   std::vector<int32_t>().swap(foundStones_);
   std::vector<PlacementChoice>().swap(foundChoices_);
@@ -106,19 +105,9 @@ int PuzzleSolver::Prepare(std::shared_ptr<const SearchModel> model) {
   anchorAt_ = anchorTypeCount_ > 0 ? 1 : -1;
   anchored_ = plainNode_ = false;
   if (anchorTypeCount_ > 0) {
-    const PuzzleModel& puzzle = m.Puzzle();
     symCells_ = 0;
-    for (int32_t pos = 0; pos < cellCount_; ++pos)
-      for (int32_t k = 1; k < puzzle.symPosCount; ++k)
-        if (puzzle.cellOrder[pos] == puzzle.symCells[k]) symCells_ |= uint64_t{1} << pos;
-    try {
-      blockBitOfPos_.assign(static_cast<size_t>(cellCount_), 0);
-    } catch (const std::bad_alloc&) {
-      setupError.Set(SetupErrorCode::kOutOfMemory, "not enough memory for the search state");
-      return 0;
-    }
-    for (int32_t bit = 0; bit < 64; ++bit)
-      if (m.BlockCells() >> bit & 1) blockBitOfPos_[m.PosOfBit(bit)] = uint64_t{1} << bit;
+    for (int32_t k = 1; k < m.SymPosCount(); ++k)
+      if (m.SymFillPos(k) >= 0) symCells_ |= uint64_t{1} << m.SymFillPos(k);
     symPerStone_ = 0;
     for (int32_t e = m.StoneBegin(0); e < m.StoneBegin(stoneCount_); ++e)
       symPerStone_ = std::max(symPerStone_, std::popcount(m.CoverMask(e)[0] & symCells_));
@@ -838,8 +827,7 @@ bool PuzzleSolver::PlaceAnchor(int32_t i, uint64_t* occ) {
     if ((cells & occ[0]) != 0) continue;
     // The same rule as for a row: a lower stone on another symmetry position.
     if ((cells & symCells_) != 0 && s < firstStone_) continue;
-    uint64_t block = 0;
-    for (uint64_t c = cells; c != 0; c &= c - 1) block |= blockBitOfPos_[__builtin_ctzll(c)];
+    const uint64_t block = m.CoverBlocks()[anchorEntry_[i]];
     // A cell the anchor walls in can never be covered.
     const uint64_t free = ~(blockOccupied_ | block);
     if ((free & ~m.Grow(free)) != 0) continue;
@@ -848,7 +836,6 @@ bool PuzzleSolver::PlaceAnchor(int32_t i, uint64_t* occ) {
       continue;
     occ[0] |= cells;
     blockOccupied_ |= block;
-    anchorBlock_[i] = block;
     TakeCopy(s);
     anchorsAbove_ += s > firstStone_ ? 1 : 0;
     anchorSymCells_ += sym;
@@ -869,7 +856,7 @@ bool PuzzleSolver::SymCellsCoverable(int32_t stone, int32_t open) const {
 void PuzzleSolver::LiftAnchor(int32_t i, uint64_t* occ) {
   const int32_t s = anchors_[i];
   occ[0] &= ~model_->CoverMask(anchorEntry_[i])[0];
-  blockOccupied_ &= ~anchorBlock_[i];
+  blockOccupied_ &= ~model_->CoverBlocks()[anchorEntry_[i]];
   ReturnCopy(s);
   anchorsAbove_ -= s > firstStone_ ? 1 : 0;
   anchorSymCells_ -= std::popcount(model_->CoverMask(anchorEntry_[i])[0] & symCells_);

@@ -307,7 +307,6 @@ class PuzzleSolver {
   int32_t anchorsAbove_ = 0;    // placed anchors of types above the first stone
   int32_t anchorSymCells_ = 0;  // symmetry positions 1.. that the placed anchors cover
   int32_t anchorEntry_[kMaxAnchors] = {};
-  uint64_t anchorBlock_[kMaxAnchors] = {};
   uint64_t symCells_ = 0;    // symmetry positions 1.. as fill-order bits
   int32_t symPerStone_ = 0;  // the most of them one placement covers
   // The symmetry positions 1.. that are cells, as fill positions, when the cover check
@@ -318,7 +317,6 @@ class PuzzleSolver {
   uint64_t lowerTypes_ = 0;
   int32_t stonesAbove_ = 0;  // copies of the types above the first stone
   int32_t higherTotal_ = 0;  // higherStonesLeft_ when the first stone is placed
-  std::vector<uint64_t> blockBitOfPos_;
   // The packings of the anchored node: per packing its pieces below the node, anchors
   // last, as cells and stone type; after the replay the choices of the kept ones.
   std::vector<uint64_t> foundMasks_;
