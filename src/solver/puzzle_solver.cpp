@@ -369,9 +369,6 @@ bool PuzzleSolver::Covered(int32_t row, const uint64_t* occ) {
     const SearchModel& m = *model_;
     const int32_t first = FirstFree<W>(occ);
     if (blocks_) {
-      // A free cell walled in on all sides, most often by the new stone, found for the
-      // whole block at once: without a one-cube stone left nothing can fill it.
-      if (WalledInSingle(row)) return false;
       if (!FewNeighbourCellsAlive(first)) return false;
     } else {
       // The free cells next to the new stone that are left with at most one free neighbour
@@ -447,7 +444,12 @@ bool PuzzleSolver::FewNeighbourCellsAlive(int32_t first) {
     return ((cells & occupied) | (stoneBit & spent)) == 0 &&
            (stoneCount_ <= 64 || copies_[m.CoverStone(e)] > 0);
   };
-  for (uint64_t need = m.FewNeighbours(free); need != 0;) {
+  uint64_t isolated = 0;
+  uint64_t need = m.FewNeighbours(free, &isolated);
+  // A free cell walled in on all sides, most often by the new stone: without a one-cube
+  // stone left nothing can fill it, and no list need be searched to know.
+  if (isolated != 0 && singles_ && (m.SingleStones() & ~spent) == 0) return false;
+  while (need != 0) {
     const int32_t bit = __builtin_ctzll(need);
     CellWitness& witness = cellWitness_[bit];
     if (!fits(witness.cells, witness.stoneBit, witness.entry)) {

@@ -141,8 +141,9 @@ class SearchModel {
       grown |= (cells & growUp_[a]) << growStep_[a] | (cells & growDown_[a]) >> growStep_[a];
     return grown;
   }
-  // The cells of `free` with at most one free face neighbour, counted for all at once.
-  uint64_t FewNeighbours(uint64_t free) const {
+  // The cells of `free` with at most one free face neighbour, counted for all at once;
+  // those with none go to `isolated` as well.
+  uint64_t FewNeighbours(uint64_t free, uint64_t* isolated = nullptr) const {
     uint64_t one = 0;  // a free neighbour so far
     uint64_t two = 0;  // two or more
     for (int32_t a = 0; a < 3; ++a) {
@@ -151,6 +152,7 @@ class SearchModel {
       two |= (one & (up | down)) | (up & down);
       one |= up | down;
     }
+    if (isolated != nullptr) *isolated = free & ~one;
     return free & ~two;
   }
   // The one-cube stone types (as WindowStones bits), and whether that mask names them all
