@@ -244,6 +244,7 @@ class PuzzleSolver {
   int32_t higherStonesLeft_ = 0;
   int32_t openSymPositions_ = 0;
   int32_t writeEveryNSolution_ = 0;
+  bool avx2_ = false;  // the processor can test four rows at once (FittingRows)
   // The occupied cells in block order, kept with the cover check on small blocks.
   bool blocks_ = false;
   uint64_t blockOccupied_ = 0;
