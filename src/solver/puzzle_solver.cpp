@@ -548,8 +548,8 @@ template <int W>
     if (!SymCellsCoverable(s, open)) return false;
   }
   openSymPositions_ -= claims;
-  uint8_t higher = 0;
-  if (s > firstStone_) {
+  const bool higher = s > firstStone_;
+  if (higher) {
     // Too few higher stones left for the positions still open: every completion would put
     // a lower stone on one of them.
     if (countTest_ && higherStonesLeft_ < openSymPositions_) {
@@ -557,10 +557,9 @@ template <int W>
       return false;
     }
     --higherStonesLeft_;
-    higher = 1;
   }
   level.claimed = claims;
-  level.higher = higher;
+  level.higher = higher ? 1 : 0;
   if constexpr (W == 1) {
     level.occBefore = occ[0];
     level.blockBefore = blockOccupied_;

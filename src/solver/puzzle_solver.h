@@ -116,8 +116,10 @@ class PuzzleSolver {
     // order; lifting the row restores them.
     uint64_t occBefore = 0;
     uint64_t blockBefore = 0;
-    uint8_t claimed = 0;  // the row claimed a symmetry position
-    uint8_t higher = 0;   // the row took one of higherStonesLeft
+    // Whole words: bytes set one by one and then read back as a pair stalled the store
+    // forwarding in Accept.
+    int32_t claimed = 0;  // the symmetry positions the row claimed
+    int32_t higher = 0;   // 1: the row took one of higherStonesLeft
   };
 
   int Prepare(std::shared_ptr<const SearchModel> model);
