@@ -429,6 +429,11 @@ template <int W>
         }
     }
     if (firstStone_ * kBarredShare >= stoneCount_ && !SymCellsAlive<W>(first, occ)) return false;
+    // With every few-neighbour cell of the block checked, a stone that fits nowhere any more
+    // has nearly always cut off such a cell as well: on the pentomino boxes and the built-in
+    // puzzle the stone check refused about 1 % of the placements and cost 5 to 10 % of the
+    // time.
+    if (blocks_) return true;
     auto stoneAlive = [&](int32_t k) {
       // The witness is a placement of k itself, which has copies: only the cells count.
       const uint64_t* mask = witnessMask_.data() + static_cast<size_t>(cellCount_ + k) * (W + 1);

@@ -153,7 +153,8 @@ class PuzzleSolver {
   // fitting placement any more: the subtree below holds no packing (see
   // SearchModel::CoverCheck). Only free cells left with at most one free neighbour are
   // looked at (in blocks of up to 64 cells all of them, else those next to the row); they
-  // are nearly all the cells that lose their last placement, and cheap to decide.
+  // are nearly all the cells that lose their last placement, and cheap to decide. The
+  // stones are looked at only in blocks of more than 64 cells.
   template <int W>
   bool Covered(int32_t row, const uint64_t* occ);
   // Blocks of up to 64 cells: whether every free cell with at most one free neighbour,
