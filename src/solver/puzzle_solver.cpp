@@ -72,6 +72,7 @@ void PuzzleSolver::Teardown() {
   std::vector<int32_t>().swap(foundStones_);
   std::vector<PlacementChoice>().swap(foundChoices_);
   std::vector<size_t>().swap(foundOrder_);
+  std::vector<DeadState>().swap(deadStates_);
   observer_ = nullptr;
   ready = 0;
 }
@@ -250,6 +251,7 @@ int PuzzleSolver::Setup(int32_t start, int32_t end, const std::string& puzzlePat
     }
   }
   if (!Prepare(std::move(model))) return 0;
+  ChooseDeadStates();
   const bool empty = startStone >= stoneCount || startStone > endStone || totalStones_ <= 0;
   mode_ = empty ? kDone : kDescend;
   finished = empty ? 1 : 0;
@@ -309,10 +311,27 @@ int PuzzleSolver::SetupUnit(std::shared_ptr<const SearchModel> model, const Work
   floor_ = baseDepth_;
   // A search that cuts the job into units reports its nodes in plain order, unanchored.
   anchorAt_ = anchorTypeCount_ > 0 && cutDepth_ == 0 ? std::max(1, baseDepth_) : -1;
+  ChooseDeadStates();
   mode_ = valid ? kDescend : kDone;
   finished = valid ? 0 : 1;
   ready = 1;
   return 1;
+}
+
+void PuzzleSolver::ChooseDeadStates() {
+  const SearchModel& m = *model_;
+  bool on = words_ == 1 && m.HasRowMasks() && stoneCount_ <= 52 && anchorAt_ < 0 && cutDepth_ == 0;
+  for (int32_t k = 0; k < stoneCount_ && on; ++k) on = m.Copies(k) <= 1;
+  try {
+    if (on) {
+      deadStates_.assign(size_t{1} << kDeadStateBits, DeadState{});
+    } else {
+      std::vector<DeadState>().swap(deadStates_);
+    }
+  } catch (const std::bad_alloc&) {
+    // Only a speed-up: search without it.
+    std::vector<DeadState>().swap(deadStates_);
+  }
 }
 
 int PuzzleSolver::Step() {
@@ -720,6 +739,7 @@ void PuzzleSolver::Run(int64_t budget) {
       opened.indexEnd = m.WindowBegin(group, window + 1);
       opened.next = opened.index + 1;
       opened.pending = 0;
+      opened.solutionsAtOpen = solutionCount.load(std::memory_order_relaxed);
       mode = kAdvance;
     }
     // Advance the top level to its next acceptable row, dropping exhausted levels.
@@ -771,9 +791,15 @@ void PuzzleSolver::Run(int64_t budget) {
       TakeCopy(s);
       if (Accept<W>(level, occ)) {
         // With one or two stones left the search itself ends sooner than the check.
-        const bool dead =
-            cover_ && (depth_ <= goalDepth_ - kMinStonesToCheck ? !Covered<W>(row, occ)
-                                                                : WalledInSingle(row));
+        bool dead = cover_ && (depth_ <= goalDepth_ - kMinStonesToCheck ? !Covered<W>(row, occ)
+                                                                        : WalledInSingle(row));
+        if constexpr (W == 1) {
+          if (!dead && !deadStates_.empty() && depth_ < goalDepth_) {
+            const uint64_t types = DeadStateTypes();
+            const DeadState& known = deadStates_[DeadSlot(occ[0], types)];
+            dead = known.occupied == occ[0] && known.types == types;
+          }
+        }
         if (dead) {
           Lift<W>(level, occ);
         } else {
@@ -789,6 +815,14 @@ void PuzzleSolver::Run(int64_t budget) {
       mode = AtFloor<W>(occ);
       if (mode == kDone) break;
       continue;
+    }
+    if constexpr (W == 1) {
+      // The node below the exhausted level is done; without a packing it is a dead state.
+      if (!deadStates_.empty() &&
+          level.solutionsAtOpen == solutionCount.load(std::memory_order_relaxed)) {
+        const uint64_t types = DeadStateTypes();
+        deadStates_[DeadSlot(occ[0], types)] = {occ[0], types};
+      }
     }
     Lift<W>(levels_[depth_], occ);
   }

@@ -116,6 +116,7 @@ class PuzzleSolver {
     // order; lifting the row restores them.
     uint64_t occBefore = 0;
     uint64_t blockBefore = 0;
+    uint64_t solutionsAtOpen = 0;  // solutionCount when the level was opened
     // Whole words: bytes set one by one and then read back as a pair stalled the store
     // forwarding in Accept.
     int32_t claimed = 0;  // the symmetry positions the row claimed
@@ -174,6 +175,20 @@ class PuzzleSolver {
   // fits, of the first stone's type or above: the only stones that may cover it.
   template <int W>
   bool SymCellsAlive(int32_t first, const uint64_t* occ);
+  // Turns the table of dead states on or off for the search just set up, and empties it.
+  void ChooseDeadStates();
+  // The rest of a dead state's key: the spent types, the first stone from bit 52 and the
+  // open symmetry positions from bit 58. The positions do not follow from the cells: a
+  // row claims one however many of them it covers.
+  uint64_t DeadStateTypes() const {
+    return spent_ | static_cast<uint64_t>(firstStone_) << 52 |
+           static_cast<uint64_t>(openSymPositions_ & 63) << 58;
+  }
+  // The slot of a state in deadStates_.
+  size_t DeadSlot(uint64_t occupied, uint64_t types) const {
+    const uint64_t h = (occupied ^ (types * 0x9E3779B97F4A7C15ull)) * 0xFF51AFD7ED558CCDull;
+    return static_cast<size_t>(h >> (64 - kDeadStateBits));
+  }
   // Copies leave and return through these, which keep spent_ in step with copies_.
   void TakeCopy(int32_t s) {
     if (--copies_[s] <= 0) spent_ |= TypeBit(s);
@@ -268,7 +283,22 @@ class PuzzleSolver {
     int32_t entry = -1;
   };
   CellWitness cellWitness_[64];
-  std::vector<Level> levels_;  // index = level number; 0 unused
+  // Dead states: nodes whose whole subtree was searched without a packing, as their
+  // occupied cells and DeadStateTypes. A node's subtree depends on nothing else when every
+  // type has at most one copy: the higher stones left follow from the types, the level
+  // from their number. Meeting such a state again, by placing the same stones in another
+  // order, the search skips it. Only in one-word searches without anchors (whose packings
+  // are not counted as they are found) and without a cut (whose cut nodes are not
+  // searched); each slot keeps the last state put there. Few states come twice in a
+  // fill-order search; the anchored ones, which would need the anchors in the key, gained
+  // nothing from it when it was tried.
+  struct DeadState {
+    uint64_t occupied = ~uint64_t{0};  // no state: all cells taken is a packing, never dead
+    uint64_t types = ~uint64_t{0};
+  };
+  static constexpr int32_t kDeadStateBits = 14;
+  std::vector<DeadState> deadStates_;  // empty when off
+  std::vector<Level> levels_;          // index = level number; 0 unused
   std::vector<uint64_t> occupied_;
   std::vector<int32_t> copies_;
   // Bit k: stone type k (below 64) has no copies left; the row scan skips its rows.
