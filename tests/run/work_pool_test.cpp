@@ -94,7 +94,10 @@ TEST(WorkPool, EveryJobCountsAndWritesWhatItsSerialSearchDoes) {
 TEST(WorkPool, PauseHoldsEveryWorkerAndContinueLosesNothing) {
   TempDir dir;
   auto model = std::make_shared<TreeModel>(3, 12, 1);
+  // One delayed step per slice: a worker parks after at most one sleep, which on a loaded
+  // machine can last far longer than asked, so Pause does not wait out a slice of them.
   model->stepDelayUs = 50;
+  model->sliceSteps = 1;
   QueuedMessageSink sink;
   WorkPool pool(sink, Serve(model), "", PoolOptions{3, 0, 8, dir.PathOf("p")});
   ASSERT_TRUE(pool.Start());
