@@ -391,16 +391,10 @@ void PuzzleSolver::StartJobStone(int32_t stone) {
 }
 
 template <int W>
-bool PuzzleSolver::ListAlive(int32_t list, int32_t begin, int32_t end, int32_t first,
-                             const uint64_t* occ, uint64_t barred) {
+bool PuzzleSolver::FindWitness(int32_t list, int32_t begin, int32_t end, int32_t first,
+                               const uint64_t* occ, uint64_t spent) {
   const SearchModel& m = *model_;
-  // The witness's cells and stone are kept beside it, so that the usual case, a witness
-  // that still fits, reads one short array.
   uint64_t* witnessMask = witnessMask_.data() + static_cast<size_t>(list) * (W + 1);
-  const uint64_t spent = spent_ | barred;
-  uint64_t overlap = witnessMask[W] & spent;
-  for (int32_t w = 0; w < W; ++w) overlap |= witnessMask[w] & occ[w];
-  if (overlap == 0 && (stoneCount_ <= 64 || copies_[m.CoverStone(witness_[list])] > 0)) return true;
   // From the end: the placements farthest from the filled part, which stay free longest.
   const uint64_t* masks = m.CoverMasks();
   const uint64_t* stoneBits = m.CoverStoneBits();
@@ -432,8 +426,9 @@ template <int W>
       // The free cells next to the new stone that are left with at most one free neighbour
       // are the ones it most likely cut off; their lists are short.
       auto cellAlive = [&](int32_t pos, int32_t pattern) {
-        return ListAlive<W>(pos, m.CoverBegin(pos, pattern), m.CoverBegin(pos, pattern + 1), first,
-                            occ);
+        return WitnessFits<W>(pos, occ, spent_) ||
+               FindWitness<W>(pos, m.CoverBegin(pos, pattern), m.CoverBegin(pos, pattern + 1),
+                              first, occ, spent_);
       };
       const uint64_t* halo = m.RowHaloMask(row);
       for (int32_t w = 0; w < W; ++w)
@@ -458,8 +453,8 @@ template <int W>
       const uint64_t* mask = witnessMask_.data() + static_cast<size_t>(cellCount_ + k) * (W + 1);
       uint64_t overlap = 0;
       for (int32_t w = 0; w < W; ++w) overlap |= mask[w] & occ[w];
-      return overlap == 0 ||
-             ListAlive<W>(cellCount_ + k, m.StoneBegin(k), m.StoneBegin(k + 1), first, occ);
+      return overlap == 0 || FindWitness<W>(cellCount_ + k, m.StoneBegin(k), m.StoneBegin(k + 1),
+                                            first, occ, spent_);
     };
     if (stoneCount_ <= 64) {
       // Only the types with copies left, straight from the spent mask.
@@ -483,12 +478,8 @@ template <int W>
     if ((occ[pos >> 6] >> (pos & 63) & 1) != 0) continue;
     const int32_t k = symK_[i];
     const int32_t list = cellCount_ + stoneCount_ + k - 1;
-    // The usual case without a call: the witness still fits.
-    const uint64_t* witness = witnessMask_.data() + static_cast<size_t>(list) * (W + 1);
-    uint64_t overlap = witness[W] & barred;
-    for (int32_t w = 0; w < W; ++w) overlap |= witness[w] & occ[w];
-    if (overlap == 0) continue;
-    if (!ListAlive<W>(list, m.SymCoverBegin(k), m.SymCoverBegin(k + 1), first, occ, lowerTypes_))
+    if (!WitnessFits<W>(list, occ, barred) &&
+        !FindWitness<W>(list, m.SymCoverBegin(k), m.SymCoverBegin(k + 1), first, occ, barred))
       return false;
   }
   return true;

@@ -163,14 +163,22 @@ class PuzzleSolver {
   // the last chance of a cell two steps away, and the anchors leave such cells far from
   // the filled part. `first` is the first free fill position.
   bool FewNeighbourCellsAlive(int32_t first);
-  // Whether cover entries [begin, end) hold one that fits, of a stone type not in `barred`
-  // (TypeBit masks), trying first the witness of `list` (a cell, cellCount + a stone, or
-  // cellCount + stoneCount + a symmetry position - 1) and keeping the one found as its
-  // witness. `first` is the first free fill position: placements starting before it
-  // cannot fit.
+  // Whether the witness of `list` (a cell, cellCount + a stone, or cellCount + stoneCount +
+  // a symmetry position - 1) still fits, of a stone type not in `spent` (TypeBit masks).
+  // Its cells and stone are kept beside it, so that this usual case reads one short array.
   template <int W>
-  bool ListAlive(int32_t list, int32_t begin, int32_t end, int32_t first, const uint64_t* occ,
-                 uint64_t barred = 0);
+  bool WitnessFits(int32_t list, const uint64_t* occ, uint64_t spent) const {
+    const uint64_t* mask = witnessMask_.data() + static_cast<size_t>(list) * (W + 1);
+    uint64_t overlap = mask[W] & spent;
+    for (int32_t w = 0; w < W; ++w) overlap |= mask[w] & occ[w];
+    return overlap == 0 && (stoneCount_ <= 64 || copies_[model_->CoverStone(witness_[list])] > 0);
+  }
+  // Once the witness of `list` fails: whether cover entries [begin, end) hold another that
+  // fits, of a stone type not in `spent`, which then becomes the witness. `first` is the
+  // first free fill position: placements starting before it cannot fit.
+  template <int W>
+  bool FindWitness(int32_t list, int32_t begin, int32_t end, int32_t first, const uint64_t* occ,
+                   uint64_t spent);
   // Whether each open symmetry position after the first still lies under a placement that
   // fits, of the first stone's type or above: the only stones that may cover it.
   template <int W>
