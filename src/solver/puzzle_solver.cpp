@@ -322,6 +322,13 @@ void PuzzleSolver::ChooseDeadStates() {
   const SearchModel& m = *model_;
   bool on = words_ == 1 && m.HasRowMasks() && stoneCount_ <= 52 && anchorAt_ < 0 && cutDepth_ == 0;
   for (int32_t k = 0; k < stoneCount_ && on; ++k) on = m.Copies(k) <= 1;
+  // A mirror image of a dead state is dead as well when nothing but the free cells and the
+  // stones left decides what the subtree holds. Symmetry positions do not move with the
+  // image, and the pre-check refuses by the order of the levels once one-cube stones may
+  // fill a walled-in cell.
+  const bool preCheck = std::find(preCheckAt_.begin(), preCheckAt_.end(), 1) != preCheckAt_.end();
+  const bool exactPreCheck = !preCheck || (m.SinglesKnown() && m.SingleStones() == 0);
+  mirrorCount_ = on && blocks_ && m.SymPosCount() <= 1 && exactPreCheck ? m.MirrorCount() : 0;
   try {
     if (on) {
       deadStates_.assign(size_t{1} << kDeadStateBits, DeadState{});
@@ -787,8 +794,9 @@ void PuzzleSolver::Run(int64_t budget) {
         if constexpr (W == 1) {
           if (!dead && !deadStates_.empty() && depth_ < goalDepth_) {
             const uint64_t types = DeadStateTypes();
-            const DeadState& known = deadStates_[DeadSlot(occ[0], types)];
-            dead = known.occupied == occ[0] && known.types == types;
+            const uint64_t cells = DeadStateCells(occ[0]);
+            const DeadState& known = deadStates_[DeadSlot(cells, types)];
+            dead = known.occupied == cells && known.types == types;
           }
         }
         if (dead) {
@@ -812,7 +820,8 @@ void PuzzleSolver::Run(int64_t budget) {
       if (!deadStates_.empty() &&
           level.solutionsAtOpen == solutionCount.load(std::memory_order_relaxed)) {
         const uint64_t types = DeadStateTypes();
-        deadStates_[DeadSlot(occ[0], types)] = {occ[0], types};
+        const uint64_t cells = DeadStateCells(occ[0]);
+        deadStates_[DeadSlot(cells, types)] = {cells, types};
       }
     }
     Lift<W>(levels_[depth_], occ);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -192,6 +193,20 @@ class PuzzleSolver {
     return spent_ | static_cast<uint64_t>(firstStone_) << 52 |
            static_cast<uint64_t>(openSymPositions_ & 63) << 58;
   }
+  // The cells of a dead state's key: the occupied cells, or with mirrors the least of
+  // their images, so that a state and its mirror images share one entry.
+  uint64_t DeadStateCells(uint64_t occupied) const {
+    if (mirrorCount_ == 0) return occupied;
+    const SearchModel& m = *model_;
+    uint64_t image = blockOccupied_ & m.BlockCells();
+    uint64_t least = image;
+    // Every combination of the mirrors, one flip at a time (Gray code).
+    for (int32_t i = 1; i < (1 << mirrorCount_); ++i) {
+      image = m.Mirror(__builtin_ctz(i), image);
+      least = std::min(least, image);
+    }
+    return least;
+  }
   // The slot of a state in deadStates_.
   size_t DeadSlot(uint64_t occupied, uint64_t types) const {
     const uint64_t h = (occupied ^ (types * 0x9E3779B97F4A7C15ull)) * 0xFF51AFD7ED558CCDull;
@@ -305,6 +320,8 @@ class PuzzleSolver {
     uint64_t types = ~uint64_t{0};
   };
   static constexpr int32_t kDeadStateBits = 14;
+  // The model's mirrors that the keys use (see ChooseDeadStates), 0 for none.
+  int32_t mirrorCount_ = 0;
   std::vector<DeadState> deadStates_;  // empty when off
   std::vector<Level> levels_;          // index = level number; 0 unused
   std::vector<uint64_t> occupied_;

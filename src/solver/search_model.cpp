@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
+#include <cstdlib>
 #include <new>
+#include <utility>
 
 namespace quaderix {
 
@@ -150,6 +152,7 @@ int SearchModel::BuildMasks() {
     }
     BuildCoverTables();
     if (coverCheck_) BuildBlockMasks();
+    if (blockMasks_) BuildMirrors();
     if (blockMasks_ && singlesKnown_ && singleStones_ == 0) DropDeadRows(groupPos);
     if (masks) {
       // The masks again in window order, so that the scan reads them one after the other.
@@ -317,6 +320,46 @@ void SearchModel::BuildBlockMasks() {
     if (k >= 64) singlesKnown_ = false;
   }
   blockMasks_ = true;
+}
+
+void SearchModel::BuildMirrors() {
+  const PuzzleModel& p = puzzle_;
+  mirrors_.clear();
+  const int32_t size[3] = {p.xSize, p.ySize, p.zSize};
+  const int32_t step[3] = {1, p.xSize, p.xSize * p.ySize};
+  // The placements as (stone, cells), sorted, to look the images up.
+  std::vector<std::pair<int32_t, uint64_t>> placements;
+  for (int32_t e = StoneBegin(0); e < StoneBegin(p.stoneCount); ++e)
+    placements.emplace_back(coverStones_[e], coverBlocks_[e]);
+  std::sort(placements.begin(), placements.end());
+  for (int32_t a = 0; a < 3; ++a) {
+    if (size[a] < 2) continue;
+    MirrorShifts m;
+    for (int32_t c = 0; c < size[a]; ++c) {
+      // The cells at coordinate c along the axis go to size - 1 - c.
+      uint64_t mask = 0;
+      for (int32_t bit = 0; bit < p.xSize * p.ySize * p.zSize; ++bit)
+        if (bit / step[a] % size[a] == c) mask |= uint64_t{1} << bit;
+      const int32_t shift = (size[a] - 1 - 2 * c) * step[a];
+      m.mask[m.count] = mask;
+      m.up[m.count] = std::max(shift, 0);
+      m.down[m.count] = std::max(-shift, 0);
+      ++m.count;
+    }
+    mirrors_.push_back(m);
+    const int32_t i = MirrorCount() - 1;
+    bool keep = Mirror(i, blockCells_) == blockCells_;
+    for (int32_t bit = 0; bit < 64 && keep; ++bit) {
+      if ((blockCells_ >> bit & 1) == 0) continue;
+      const int32_t image = __builtin_ctzll(Mirror(i, uint64_t{1} << bit));
+      keep = std::abs(posOfBit_[image] - posOfBit_[bit]) <= p.cellCount / 4;
+    }
+    for (size_t j = 0; j < placements.size() && keep; ++j)
+      keep =
+          std::binary_search(placements.begin(), placements.end(),
+                             std::make_pair(placements[j].first, Mirror(i, placements[j].second)));
+    if (!keep) mirrors_.pop_back();
+  }
 }
 
 void SearchModel::BuildCoverTables() {

@@ -161,6 +161,19 @@ class SearchModel {
   bool SinglesKnown() const { return singlesKnown_; }
   // The fill position of a block-order bit that is a cell.
   int32_t PosOfBit(int32_t bit) const { return posOfBit_[bit]; }
+  // Mirror images for the search's table of dead states: the flips of the box along one
+  // axis that map its cells, and every stone type's placements, onto themselves. Such a
+  // flip turns a state whose free cells no stones left can fill into another one. Only the
+  // flips that move no cell far in the fill order are kept: the search meets the images
+  // of a state only where the fill order puts them near it.
+  int32_t MirrorCount() const { return static_cast<int32_t>(mirrors_.size()); }
+  // The image of `cells` (block order, cells only) under mirror i.
+  uint64_t Mirror(int32_t i, uint64_t cells) const {
+    const MirrorShifts& m = mirrors_[i];
+    uint64_t image = 0;
+    for (int32_t j = 0; j < m.count; ++j) image |= (cells & m.mask[j]) << m.up[j] >> m.down[j];
+    return image;
+  }
   // The in-block face neighbours of a block-order bit.
   uint64_t BlockNeighbours(int32_t bit) const { return blockNeighbours_[bit]; }
   // The neighbour pattern bit (see NeighbourPos) of the neighbour `to` of block-order bit
@@ -219,6 +232,16 @@ class SearchModel {
   // refuse each of them anyway. groupPos: the fill position of each group.
   void DropDeadRows(const std::vector<int32_t>& groupPos);
   void BuildCoverTables();
+  // Sets mirrors_; needs the block masks and the cover tables.
+  void BuildMirrors();
+
+  // One flip as shifts: the cells of mask[j] move up[j] bits up, then down[j] bits down.
+  struct MirrorShifts {
+    int32_t count = 0;
+    uint64_t mask[64] = {};
+    int32_t up[64] = {};
+    int32_t down[64] = {};
+  };
 
   PuzzleParameters params_;
   PuzzleModel puzzle_;
@@ -261,6 +284,7 @@ class SearchModel {
   std::vector<int32_t> coverFirst_;
   std::vector<uint64_t> coverBlocks_;  // with block masks: one per entry
   std::vector<uint64_t> rowHaloMasks_;
+  std::vector<MirrorShifts> mirrors_;
 };
 
 }  // namespace quaderix

@@ -184,6 +184,27 @@ std::vector<NamedPuzzle> EnginePuzzles() {
   for (int x = 0; x < wide.xSize; ++x)
     for (int y = 0; y < wide.ySize; ++y) wide.SetKey(x, y, 0, x < 4 && y < 5 ? 1 : 0);
   out.push_back({"WideBlockFewCells", wide});
+  // Filled across a long box: a state and its images under the flips of the cross-section
+  // share one entry of the table of dead states. A chiral stone has no mirror image, and the
+  // pre-check refuses by the order of the levels: neither may use the images.
+  const std::vector<Coord> tetraT = {{0, 0, 0}, {1, 0, 0}, {2, 0, 0}, {1, 1, 0}};
+  const std::vector<Coord> tetraS = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {2, 1, 0}};
+  const std::vector<Coord> tetraI = {{0, 0, 0}, {1, 0, 0}, {2, 0, 0}, {3, 0, 0}};
+  const std::vector<Coord> screw = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {1, 1, 1}};
+  PuzzleDescription across{
+      .xSize = 6,
+      .ySize = 2,
+      .zSize = 2,
+      .stones = {{kTetraL}, {kTetraSquare}, {tetraT}, {tetraS}, {tetraI}, {kTripod}}};
+  out.push_back({"AcrossALongBox", across});
+  across.stones[4] = {screw};
+  out.push_back({"AcrossALongBoxChiral", across});
+  out.push_back({"AcrossALongBoxPreCheck",
+                 {.xSize = 4,
+                  .ySize = 2,
+                  .zSize = 2,
+                  .stones = {{kMonocube}, {kDomino}, {kTriLine}, {kTriBend}, {kTriBend}, {kTetraL}},
+                  .preCheckLevel = 1}});
   out.push_back({"NineWords",
                  {.xSize = 9,
                   .ySize = 8,
