@@ -72,7 +72,7 @@ void PuzzleSolver::Teardown() {
   std::vector<int32_t>().swap(foundStones_);
   std::vector<PlacementChoice>().swap(foundChoices_);
   std::vector<size_t>().swap(foundOrder_);
-  std::vector<DeadState>().swap(deadStates_);
+  std::vector<DeadPair>().swap(deadStates_);
   observer_ = nullptr;
   ready = 0;
 }
@@ -331,13 +331,13 @@ void PuzzleSolver::ChooseDeadStates() {
   mirrorCount_ = on && blocks_ && m.SymPosCount() <= 1 && exactPreCheck ? m.MirrorCount() : 0;
   try {
     if (on) {
-      deadStates_.assign(size_t{1} << kDeadStateBits, DeadState{});
+      deadStates_.assign(size_t{1} << kDeadStateBits, DeadPair{});
     } else {
-      std::vector<DeadState>().swap(deadStates_);
+      std::vector<DeadPair>().swap(deadStates_);
     }
   } catch (const std::bad_alloc&) {
     // Only a speed-up: search without it.
-    std::vector<DeadState>().swap(deadStates_);
+    std::vector<DeadPair>().swap(deadStates_);
   }
 }
 
@@ -795,8 +795,8 @@ void PuzzleSolver::Run(int64_t budget) {
           if (!dead && !deadStates_.empty() && depth_ < goalDepth_) {
             const uint64_t types = DeadStateTypes();
             const uint64_t cells = DeadStateCells(occ[0]);
-            const DeadState& known = deadStates_[DeadSlot(cells, types)];
-            dead = known.occupied == cells && known.types == types;
+            const DeadPair& known = deadStates_[DeadSlot(cells, types)];
+            dead = known.newer.Is(cells, types) || known.older.Is(cells, types);
           }
         }
         if (dead) {
@@ -821,7 +821,9 @@ void PuzzleSolver::Run(int64_t budget) {
           level.solutionsAtOpen == solutionCount.load(std::memory_order_relaxed)) {
         const uint64_t types = DeadStateTypes();
         const uint64_t cells = DeadStateCells(occ[0]);
-        deadStates_[DeadSlot(cells, types)] = {cells, types};
+        DeadPair& pair = deadStates_[DeadSlot(cells, types)];
+        pair.older = pair.newer;
+        pair.newer = {cells, types};
       }
     }
     Lift<W>(levels_[depth_], occ);

@@ -207,7 +207,7 @@ class PuzzleSolver {
     }
     return least;
   }
-  // The slot of a state in deadStates_.
+  // The pair of slots of a state in deadStates_.
   size_t DeadSlot(uint64_t occupied, uint64_t types) const {
     const uint64_t h = (occupied ^ (types * 0x9E3779B97F4A7C15ull)) * 0xFF51AFD7ED558CCDull;
     return static_cast<size_t>(h >> (64 - kDeadStateBits));
@@ -312,18 +312,24 @@ class PuzzleSolver {
   // from their number. Meeting such a state again, by placing the same stones in another
   // order, the search skips it. Only in one-word searches without anchors (whose packings
   // are not counted as they are found) and without a cut (whose cut nodes are not
-  // searched); each slot keeps the last state put there. Few states come twice in a
-  // fill-order search; the anchored ones, which would need the anchors in the key, gained
-  // nothing from it when it was tried.
+  // searched). Each pair of slots keeps the last two states put there, in one cache line:
+  // a second slot finds as many states again as twice the slots. Few states come twice
+  // in a fill-order search without mirrors; the anchored ones, which would need the
+  // anchors in the key, gained nothing from it when it was tried.
   struct DeadState {
     uint64_t occupied = ~uint64_t{0};  // no state: all cells taken is a packing, never dead
     uint64_t types = ~uint64_t{0};
+    bool Is(uint64_t cells, uint64_t t) const { return occupied == cells && types == t; }
   };
-  static constexpr int32_t kDeadStateBits = 14;
+  struct alignas(32) DeadPair {
+    DeadState newer;
+    DeadState older;
+  };
+  static constexpr int32_t kDeadStateBits = 14;  // 16 K pairs, 512 KB
   // The model's mirrors that the keys use (see ChooseDeadStates), 0 for none.
   int32_t mirrorCount_ = 0;
-  std::vector<DeadState> deadStates_;  // empty when off
-  std::vector<Level> levels_;          // index = level number; 0 unused
+  std::vector<DeadPair> deadStates_;  // empty when off
+  std::vector<Level> levels_;         // index = level number; 0 unused
   std::vector<uint64_t> occupied_;
   std::vector<int32_t> copies_;
   // Bit k: stone type k (below 64) has no copies left; the row scan skips its rows.
