@@ -797,6 +797,8 @@ void PuzzleSolver::Run(int64_t budget) {
             const uint64_t cells = DeadStateCells(occ[0]);
             const DeadPair& known = deadStates_[DeadSlot(cells, types)];
             dead = known.newer.Is(cells, types) || known.older.Is(cells, types);
+            level.deadCells = cells;
+            level.deadTypes = types;
           }
         }
         if (dead) {
@@ -819,8 +821,9 @@ void PuzzleSolver::Run(int64_t budget) {
       // The node below the exhausted level is done; without a packing it is a dead state.
       if (!deadStates_.empty() &&
           level.solutionsAtOpen == solutionCount.load(std::memory_order_relaxed)) {
-        const uint64_t types = DeadStateTypes();
-        const uint64_t cells = DeadStateCells(occ[0]);
+        const uint64_t cells = levels_[depth_].deadCells;
+        const uint64_t types = levels_[depth_].deadTypes;
+        assert(cells == DeadStateCells(occ[0]) && types == DeadStateTypes());
         DeadPair& pair = deadStates_[DeadSlot(cells, types)];
         pair.older = pair.newer;
         pair.newer = {cells, types};

@@ -118,6 +118,10 @@ class PuzzleSolver {
     uint64_t occBefore = 0;
     uint64_t blockBefore = 0;
     uint64_t solutionsAtOpen = 0;  // solutionCount when the level was opened
+    // With dead states: the key of the node this level's row made, kept for when that
+    // node is done (the mirror images cost a sixth of the search to compute twice).
+    uint64_t deadCells = 0;
+    uint64_t deadTypes = 0;
     // Whole words: bytes set one by one and then read back as a pair stalled the store
     // forwarding in Accept.
     int32_t claimed = 0;  // the symmetry positions the row claimed

@@ -342,8 +342,7 @@ void SearchModel::BuildMirrors() {
         if (bit / step[a] % size[a] == c) mask |= uint64_t{1} << bit;
       const int32_t shift = (size[a] - 1 - 2 * c) * step[a];
       m.mask[m.count] = mask;
-      m.up[m.count] = std::max(shift, 0);
-      m.down[m.count] = std::max(-shift, 0);
+      m.rotate[m.count] = shift & 63;
       ++m.count;
     }
     mirrors_.push_back(m);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -171,7 +172,7 @@ class SearchModel {
   uint64_t Mirror(int32_t i, uint64_t cells) const {
     const MirrorShifts& m = mirrors_[i];
     uint64_t image = 0;
-    for (int32_t j = 0; j < m.count; ++j) image |= (cells & m.mask[j]) << m.up[j] >> m.down[j];
+    for (int32_t j = 0; j < m.count; ++j) image |= std::rotl(cells & m.mask[j], m.rotate[j]);
     return image;
   }
   // The in-block face neighbours of a block-order bit.
@@ -235,12 +236,12 @@ class SearchModel {
   // Sets mirrors_; needs the block masks and the cover tables.
   void BuildMirrors();
 
-  // One flip as shifts: the cells of mask[j] move up[j] bits up, then down[j] bits down.
+  // One flip as shifts: the cells of mask[j] move rotate[j] bits up, modulo 64. None of
+  // them wraps around, so a rotation is one instruction for either direction.
   struct MirrorShifts {
     int32_t count = 0;
     uint64_t mask[64] = {};
-    int32_t up[64] = {};
-    int32_t down[64] = {};
+    int32_t rotate[64] = {};
   };
 
   PuzzleParameters params_;
