@@ -334,15 +334,14 @@ void SearchModel::BuildMirrors() {
   std::sort(placements.begin(), placements.end());
   for (int32_t a = 0; a < 3; ++a) {
     if (size[a] < 2) continue;
-    MirrorShifts m;
-    for (int32_t c = 0; c < size[a]; ++c) {
-      // The cells at coordinate c along the axis go to size - 1 - c.
-      uint64_t mask = 0;
+    MirrorSwaps m;
+    for (int32_t c = 0; c < size[a] / 2; ++c) {
+      // The cells at coordinate c along the axis trade places with those at size - 1 - c.
+      uint64_t low = 0;
       for (int32_t bit = 0; bit < p.xSize * p.ySize * p.zSize; ++bit)
-        if (bit / step[a] % size[a] == c) mask |= uint64_t{1} << bit;
-      const int32_t shift = (size[a] - 1 - 2 * c) * step[a];
-      m.mask[m.count] = mask;
-      m.rotate[m.count] = shift & 63;
+        if (bit / step[a] % size[a] == c) low |= uint64_t{1} << bit;
+      m.low[m.count] = low;
+      m.shift[m.count] = (size[a] - 1 - 2 * c) * step[a];
       ++m.count;
     }
     mirrors_.push_back(m);

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <bit>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -170,10 +169,12 @@ class SearchModel {
   int32_t MirrorCount() const { return static_cast<int32_t>(mirrors_.size()); }
   // The image of `cells` (block order, cells only) under mirror i.
   uint64_t Mirror(int32_t i, uint64_t cells) const {
-    const MirrorShifts& m = mirrors_[i];
-    uint64_t image = 0;
-    for (int32_t j = 0; j < m.count; ++j) image |= std::rotl(cells & m.mask[j], m.rotate[j]);
-    return image;
+    const MirrorSwaps& m = mirrors_[i];
+    for (int32_t j = 0; j < m.count; ++j) {
+      const uint64_t differ = ((cells >> m.shift[j]) ^ cells) & m.low[j];
+      cells ^= differ ^ (differ << m.shift[j]);
+    }
+    return cells;
   }
   // The in-block face neighbours of a block-order bit.
   uint64_t BlockNeighbours(int32_t bit) const { return blockNeighbours_[bit]; }
@@ -236,12 +237,12 @@ class SearchModel {
   // Sets mirrors_; needs the block masks and the cover tables.
   void BuildMirrors();
 
-  // One flip as shifts: the cells of mask[j] move rotate[j] bits up, modulo 64. None of
-  // them wraps around, so a rotation is one instruction for either direction.
-  struct MirrorShifts {
+  // One flip as swaps of two layers: the cells of low[j] trade places with those shift[j]
+  // bits above them. The middle layer of an odd axis stays.
+  struct MirrorSwaps {
     int32_t count = 0;
-    uint64_t mask[64] = {};
-    int32_t rotate[64] = {};
+    uint64_t low[32] = {};
+    int32_t shift[32] = {};
   };
 
   PuzzleParameters params_;
@@ -285,7 +286,7 @@ class SearchModel {
   std::vector<int32_t> coverFirst_;
   std::vector<uint64_t> coverBlocks_;  // with block masks: one per entry
   std::vector<uint64_t> rowHaloMasks_;
-  std::vector<MirrorShifts> mirrors_;
+  std::vector<MirrorSwaps> mirrors_;
 };
 
 }  // namespace quaderix
