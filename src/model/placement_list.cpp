@@ -24,6 +24,133 @@ void PlacementList::Clear() {
   RowLength = 0;
 }
 
+namespace {
+
+// Row e of the stone's kRotationCount * n rows: rotation e / n, anchored at its cube e % n.
+// `turned` holds the cubes relative to the first one under that rotation. The offsets are
+// sorted by distance from the anchor, largest first, equal distances in definition order.
+// With a grid, an offset onto an occupied cell becomes kRejectMarker and sorts last.
+void ShapeRow(const Cube* turned, int32_t n, int32_t anchorCube, int32_t sx, int32_t sy, int32_t sz,
+              int32_t cell, const int32_t* grid, int32_t* row) {
+  int64_t keys[kMaxStoneCubes];
+  const Cube& anchor = turned[anchorCube];
+  for (int32_t j = 0; j < n; ++j) {
+    const Cube w{turned[j].x - anchor.x, turned[j].y - anchor.y, turned[j].z - anchor.z};
+    int32_t offset = w.x * sx + w.y * sy + w.z * sz;
+    if (grid != nullptr && PlacementList::IsCellOccupied(cell + offset, grid)) {
+      row[j] = kRejectMarker;
+      keys[j] = -1;
+    } else {
+      row[j] = offset;
+      keys[j] = PlacementList::SquaredLength(w);
+    }
+  }
+  // Bubble sort, largest distance first; equal keys keep the definition order.
+  for (int32_t pass = 0; pass < n - 1; ++pass) {
+    for (int32_t j = 1; j < n; ++j) {
+      if (keys[j] > keys[j - 1]) {
+        std::swap(keys[j], keys[j - 1]);
+        std::swap(row[j], row[j - 1]);
+      }
+    }
+  }
+}
+
+// A rotation is linear, so the image of a cube relative to the anchor is the difference of
+// their images: each cube is rotated once per rotation, not once per anchor. They are taken
+// relative to the first cube, as the coordinates themselves may be far out.
+void TurnShape(const Cube* shape, int32_t n, int32_t rotation, Cube* turned) {
+  for (int32_t j = 0; j < n; ++j)
+    turned[j] = Rotate({shape[j].x - shape[0].x, shape[j].y - shape[0].y, shape[j].z - shape[0].z},
+                       rotation);
+}
+
+}  // namespace
+
+bool PrepareShapeRows(const Cube* shape, int32_t cubeCount, int32_t sx, int32_t sy, int32_t sz,
+                      ShapeRows* out) {
+  *out = ShapeRows{};
+  if (shape == nullptr || cubeCount <= 0) return true;
+  assert(cubeCount <= kMaxStoneCubes);
+  const int32_t n = cubeCount;
+  for (int32_t i = 0; i < n; ++i)
+    for (int32_t j = 0; j < i; ++j)
+      if (shape[i].x == shape[j].x && shape[i].y == shape[j].y && shape[i].z == shape[j].z)
+        return false;
+  const int32_t rows = kRotationCount * n;
+  try {
+    out->offsets.resize(static_cast<size_t>(rows) * n);
+    out->setOf.resize(static_cast<size_t>(rows));
+    Cube turned[kMaxStoneCubes];
+    for (int32_t e = 0; e < rows; ++e) {
+      if (e % n == 0) TurnShape(shape, n, e / n, turned);
+      ShapeRow(turned, n, e % n, sx, sy, sz, 0, nullptr,
+               out->offsets.data() + static_cast<size_t>(e) * n);
+    }
+    // Rows with the same offsets in any order get the number of the first of them.
+    std::vector<int32_t> sorted(out->offsets);
+    for (int32_t e = 0; e < rows; ++e)
+      std::sort(sorted.begin() + static_cast<ptrdiff_t>(e) * n,
+                sorted.begin() + static_cast<ptrdiff_t>(e + 1) * n);
+    for (int32_t e = 0; e < rows; ++e) {
+      out->setOf[e] = e;
+      for (int32_t f = 0; f < e && out->setOf[e] == e; ++f)
+        if (std::equal(sorted.begin() + static_cast<ptrdiff_t>(e) * n,
+                       sorted.begin() + static_cast<ptrdiff_t>(e + 1) * n,
+                       sorted.begin() + static_cast<ptrdiff_t>(f) * n))
+          out->setOf[e] = out->setOf[f];
+    }
+  } catch (const std::bad_alloc&) {
+    *out = ShapeRows{};
+    return false;
+  }
+  out->rowLength = n;
+  return true;
+}
+
+int PlacementList::BuildFromRows(const ShapeRows& rows, int32_t cell, const int32_t* grid) {
+  Clear();
+  const int32_t n = rows.rowLength;
+  if (n == 0 || grid == nullptr) return 1;
+  // The removals of BuildFromShape played on row numbers: a removed row takes the last one.
+  int32_t kept[kRotationCount * kMaxStoneCubes];
+  int32_t count = static_cast<int32_t>(rows.setOf.size());
+  for (int32_t i = 0; i < count; ++i) kept[i] = i;
+  auto rejected = [&](int32_t r) {
+    const int32_t* row = rows.offsets.data() + static_cast<size_t>(r) * n;
+    for (int32_t j = 0; j < n; ++j)
+      if (IsCellOccupied(cell + row[j], grid)) return true;
+    return false;
+  };
+  for (int32_t i = 0; i < count;) {
+    if (rejected(kept[i])) {
+      kept[i] = kept[--count];
+    } else {
+      ++i;
+    }
+  }
+  for (int32_t r = 0; r < count; ++r) {
+    for (int32_t j = r + 1; j < count;) {
+      if (rows.setOf[kept[r]] == rows.setOf[kept[j]]) {
+        kept[j] = kept[--count];
+      } else {
+        ++j;
+      }
+    }
+  }
+  try {
+    rows_.resize(static_cast<size_t>(count) * n);
+  } catch (const std::bad_alloc&) {
+    Clear();
+    return 0;
+  }
+  RowLength = n;
+  RowCount = count;
+  for (int32_t i = 0; i < count; ++i)
+    std::copy_n(rows.offsets.data() + static_cast<size_t>(kept[i]) * n, n, MutableRow(i));
+  return 1;
+}
+
 int PlacementList::BuildFromShape(const Cube* shape, int32_t cubeCount, int32_t sx, int32_t sy,
                                   int32_t sz, int32_t cell, const int32_t* grid) {
   Clear();
@@ -39,39 +166,10 @@ int PlacementList::BuildFromShape(const Cube* shape, int32_t cubeCount, int32_t 
   RowLength = n;
   RowCount = kRotationCount * n;
 
-  int64_t keys[kMaxStoneCubes];
-  // A rotation is linear, so the image of a cube relative to the anchor is the difference of
-  // their images: each cube is rotated once per rotation, not once per anchor. They are
-  // taken relative to the first cube, as the coordinates themselves may be far out.
   Cube turned[kMaxStoneCubes];
   for (int32_t e = 0; e < RowCount; ++e) {
-    const int32_t rotation = e / n;
-    if (e % n == 0)
-      for (int32_t j = 0; j < n; ++j)
-        turned[j] = Rotate(
-            {shape[j].x - shape[0].x, shape[j].y - shape[0].y, shape[j].z - shape[0].z}, rotation);
-    const Cube& anchor = turned[e % n];
-    int32_t* row = MutableRow(e);
-    for (int32_t j = 0; j < n; ++j) {
-      const Cube w{turned[j].x - anchor.x, turned[j].y - anchor.y, turned[j].z - anchor.z};
-      int32_t offset = w.x * sx + w.y * sy + w.z * sz;
-      if (IsCellOccupied(cell + offset, grid)) {
-        row[j] = kRejectMarker;
-        keys[j] = -1;
-      } else {
-        row[j] = offset;
-        keys[j] = SquaredLength(w);
-      }
-    }
-    // Bubble sort, largest distance first; equal keys keep the definition order.
-    for (int32_t pass = 0; pass < n - 1; ++pass) {
-      for (int32_t j = 1; j < n; ++j) {
-        if (keys[j] > keys[j - 1]) {
-          std::swap(keys[j], keys[j - 1]);
-          std::swap(row[j], row[j - 1]);
-        }
-      }
-    }
+    if (e % n == 0) TurnShape(shape, n, e / n, turned);
+    ShapeRow(turned, n, e % n, sx, sy, sz, cell, grid, MutableRow(e));
   }
   RemoveRejectedRows();
   RemoveDuplicateRows();

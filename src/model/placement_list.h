@@ -24,6 +24,19 @@ struct Cube {
 // (r / 8 == 2). Mirror images are never produced.
 Cube Rotate(Cube v, int32_t r);
 
+// The rows that PlacementList::BuildFromShape makes for one stone, worked out once for all
+// cells: the kRotationCount * n rows in generation order, each already sorted, and per row
+// the number of its set of offsets (equal sets, equal numbers). Read-only once prepared.
+struct ShapeRows {
+  int32_t rowLength = 0;
+  std::vector<int32_t> offsets;  // rowLength per row
+  std::vector<int32_t> setOf;    // per row
+};
+// False, with `out` empty, when the cubes are not all distinct (a row could then hold
+// another's offsets without being equal to it) or memory runs out.
+bool PrepareShapeRows(const Cube* shape, int32_t cubeCount, int32_t sx, int32_t sy, int32_t sz,
+                      ShapeRows* out);
+
 // All placements of one stone that cover one cell of the padded grid, as rows of grid
 // offsets relative to that cell. Built once during a solver's set-up on the worker's
 // thread and only read afterwards. The row order decides the order in which the search
@@ -43,6 +56,9 @@ class PlacementList {
   // out; absent input gives an empty list and 1. Every probed cell must lie in the grid.
   int BuildFromShape(const Cube* shape, int32_t cubeCount, int32_t sx, int32_t sy, int32_t sz,
                      int32_t cell, const int32_t* grid);
+  // The same list as BuildFromShape for the stone that `rows` were prepared from, without
+  // turning and sorting the rows again for every cell.
+  int BuildFromRows(const ShapeRows& rows, int32_t cell, const int32_t* grid);
   // The rows of `source` (built for the same cell) that touch no occupied cell, in the
   // source's order changed only by the removal rule.
   int CopyFiltered(const PlacementList& source, int32_t sx, int32_t sy, int32_t sz, int32_t cell,

@@ -183,6 +183,19 @@ int PuzzleModel::BuildPlacementTables() {
   }
   if (!CheckEdgeZone(edgeZone, stones, &setupError)) return 0;
 
+  // Stones whose rows could not be prepared are built cell by cell.
+  std::vector<ShapeRows> shapes;
+  std::vector<uint8_t> prepared(static_cast<size_t>(stoneCount), 0);
+  if (shapesOnce) {
+    try {
+      shapes.resize(static_cast<size_t>(stoneCount));
+    } catch (const std::bad_alloc&) {
+      shapes.clear();
+    }
+    for (int32_t k = 0; k < static_cast<int32_t>(shapes.size()); ++k)
+      prepared[k] = PrepareShapeRows(stones[k].cubes.data(), stones[k].cubeCount, xStride, yStride,
+                                     zStride, &shapes[k]);
+  }
   int32_t* g = grid.data();
   for (int32_t i = 0; i < cellCount; ++i) {
     const int32_t c = cellOrder[i];
@@ -190,8 +203,10 @@ int PuzzleModel::BuildPlacementTables() {
     PlacementList* base = PlacementTables[0].data() + static_cast<size_t>(i) * stoneCount;
     for (int32_t k = 0; k < stoneCount; ++k) {
       const StoneDefinition& stone = stones[k];
-      if (!base[k].BuildFromShape(stone.cubes.data(), stone.cubeCount, xStride, yStride, zStride, c,
-                                  g))
+      const int built = prepared[k] ? base[k].BuildFromRows(shapes[k], c, g)
+                                    : base[k].BuildFromShape(stone.cubes.data(), stone.cubeCount,
+                                                             xStride, yStride, zStride, c, g);
+      if (!built)
         return Fail(SetupErrorCode::kOutOfMemory, "not enough memory for the placement lists");
     }
     // Earlier cells (-2), holes and the frame (-1) are occupied whenever this position is

@@ -88,6 +88,10 @@ class PuzzleModel {
   // it) stay empty. Such a list would only repeat the list of the pattern with those bits
   // set, and most of the build's time and memory went into these repeats.
   bool reachablePatternsOnly = false;
+  // When set before BuildPlacementTables, each stone's rows are turned and sorted once
+  // (PrepareShapeRows) and every cell's list is cut from them: the same lists, without
+  // most of the work of building them.
+  bool shapesOnce = false;
   std::vector<int32_t> StoneCopies;
   std::vector<StoneDefinition> stones;  // stone type k, read once per set-up
 

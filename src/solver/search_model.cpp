@@ -27,6 +27,7 @@ std::shared_ptr<const SearchModel> SearchModel::Build(const std::string& puzzleP
   p.SetGeometry(puzzlePath, model->params_);
   // The search and the records look up only the patterns that can occur.
   p.reachablePatternsOnly = true;
+  p.shapesOnce = true;
   if (!p.ReadBlock() || !p.ReadSymmetry() || !p.ResetBlockCells() || !p.BuildPlacementTables()) {
     *err = p.setupError;
     return nullptr;
