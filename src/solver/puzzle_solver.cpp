@@ -428,7 +428,7 @@ template <int W>
     const SearchModel& m = *model_;
     const int32_t first = FirstFree<W>(occ);
     if (blocks_) {
-      if (!FewNeighbourCellsAlive(first)) return false;
+      if (!FewNeighbourCellsAlive()) return false;
     } else {
       // The free cells next to the new stone that are left with at most one free neighbour
       // are the ones it most likely cut off; their lists are short.
@@ -492,14 +492,13 @@ template <int W>
   return true;
 }
 
-[[gnu::always_inline]] inline bool PuzzleSolver::FewNeighbourCellsAlive(int32_t first) {
+[[gnu::always_inline]] inline bool PuzzleSolver::FewNeighbourCellsAlive() {
   const SearchModel& m = *model_;
   const uint64_t occupied = blockOccupied_;
   const uint64_t free = ~occupied;
   const uint64_t spent = spent_;
   const uint64_t* blocks = m.CoverBlocks();
   const uint64_t* stoneBits = m.CoverStoneBits();
-  const int32_t* firsts = m.CoverFirsts();
   // Types from 64 on have no bit in the spent mask.
   auto fits = [&](uint64_t cells, uint64_t stoneBit, int32_t e) {
     return ((cells & occupied) | (stoneBit & spent)) == 0 &&
@@ -521,8 +520,15 @@ template <int W>
       const int32_t pos = m.PosOfBit(bit);
       const int32_t begin = m.CoverBegin(pos, pattern);
       int32_t e = m.CoverBegin(pos, pattern + 1) - 1;
-      while (e >= begin && firsts[e] >= first && !fits(blocks[e], stoneBits[e], e)) --e;
-      if (e < begin || firsts[e] < first) return false;
+      // A placement that starts before the first free cell covers an occupied one, so the
+      // fit test alone ends the scan. The usual case, all types in the spent mask, as a
+      // tight loop: the lambda's test of the type count kept the compiler from one.
+      if (stoneCount_ <= 64) {
+        while (e >= begin && ((blocks[e] & occupied) | (stoneBits[e] & spent)) != 0) --e;
+      } else {
+        while (e >= begin && !fits(blocks[e], stoneBits[e], e)) --e;
+      }
+      if (e < begin) return false;
       witness = {blocks[e], stoneBits[e], e};
     }
     // The witness's other free cells are covered as well.

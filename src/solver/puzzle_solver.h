@@ -166,8 +166,8 @@ class PuzzleSolver {
   // Blocks of up to 64 cells: whether every free cell with at most one free neighbour,
   // anywhere in the block, still lies under a placement that fits. A placement can take
   // the last chance of a cell two steps away, and the anchors leave such cells far from
-  // the filled part. `first` is the first free fill position.
-  bool FewNeighbourCellsAlive(int32_t first);
+  // the filled part.
+  bool FewNeighbourCellsAlive();
   // Whether the witness of `list` (a cell, cellCount + a stone, or cellCount + stoneCount +
   // a symmetry position - 1) still fits, of a stone type not in `spent` (TypeBit masks).
   // Its cells and stone are kept beside it, so that this usual case reads one short array.
