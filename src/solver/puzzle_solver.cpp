@@ -794,7 +794,7 @@ void PuzzleSolver::Run(int64_t budget) {
       if (depth_ == 1 && s != firstStone_) StartJobStone(s);
       TakeCopy(s);
       if (Accept<W>(level, occ)) {
-        // With one or two stones left the search itself ends sooner than the check.
+        // With one stone left the search itself ends sooner than the check.
         bool dead = cover_ && (depth_ <= goalDepth_ - kMinStonesToCheck ? !Covered<W>(row, occ)
                                                                         : WalledInSingle(row));
         if constexpr (W == 1) {

@@ -73,7 +73,10 @@ class PuzzleSolver {
   // About a millisecond of search at the usual rates, so that commands are taken quickly.
   static constexpr int64_t kStepPlacements = 1 << 16;
   // The cover check runs after a placement only while at least this many stones are left.
-  static constexpr int32_t kMinStonesToCheck = 3;
+  // With two left it pays now that every few-neighbour cell of the block is checked: it
+  // refuses most nodes whose last two stones would be tried in vain. With one left the
+  // search ends sooner than the check.
+  static constexpr int32_t kMinStonesToCheck = 2;
   // The open symmetry positions are checked (SymCellsAlive) only in jobs whose first stone
   // has at least a third of the stone types below it: with fewer barred types the check
   // seldom prunes and costs more than it saves (measured on the pentomino boxes).
