@@ -328,7 +328,7 @@ void PuzzleSolver::ChooseDeadStates() {
   // fill a walled-in cell.
   const bool preCheck = std::find(preCheckAt_.begin(), preCheckAt_.end(), 1) != preCheckAt_.end();
   const bool exactPreCheck = !preCheck || (m.SinglesKnown() && m.SingleStones() == 0);
-  mirrorCount_ = on && blocks_ && m.SymPosCount() <= 1 && exactPreCheck ? m.MirrorCount() : 0;
+  mirrors_ = on && blocks_ && m.SymPosCount() <= 1 && exactPreCheck && m.MirrorCount() > 0;
   try {
     if (on) {
       deadStates_.assign(size_t{1} << kDeadStateBits, DeadPair{});

@@ -203,16 +203,7 @@ class PuzzleSolver {
   // The cells of a dead state's key: the occupied cells, or with mirrors the least of
   // their images, so that a state and its mirror images share one entry.
   uint64_t DeadStateCells(uint64_t occupied) const {
-    if (mirrorCount_ == 0) return occupied;
-    const SearchModel& m = *model_;
-    uint64_t image = blockOccupied_ & m.BlockCells();
-    uint64_t least = image;
-    // Every combination of the mirrors, one flip at a time (Gray code).
-    for (int32_t i = 1; i < (1 << mirrorCount_); ++i) {
-      image = m.Mirror(__builtin_ctz(i), image);
-      least = std::min(least, image);
-    }
-    return least;
+    return mirrors_ ? model_->LeastImage(blockOccupied_ & model_->BlockCells()) : occupied;
   }
   // The pair of slots of a state in deadStates_.
   size_t DeadSlot(uint64_t occupied, uint64_t types) const {
@@ -333,8 +324,8 @@ class PuzzleSolver {
     DeadState older;
   };
   static constexpr int32_t kDeadStateBits = 14;  // 16 K pairs, 512 KB
-  // The model's mirrors that the keys use (see ChooseDeadStates), 0 for none.
-  int32_t mirrorCount_ = 0;
+  // Whether the keys use the model's mirrors (see ChooseDeadStates).
+  bool mirrors_ = false;
   std::vector<DeadPair> deadStates_;  // empty when off
   std::vector<Level> levels_;         // index = level number; 0 unused
   std::vector<uint64_t> occupied_;

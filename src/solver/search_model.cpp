@@ -325,7 +325,9 @@ void SearchModel::BuildBlockMasks() {
 
 void SearchModel::BuildMirrors() {
   const PuzzleModel& p = puzzle_;
-  mirrors_.clear();
+  mirrorCount_ = 0;
+  imageWalk_.clear();
+  std::vector<std::vector<LayerSwap>> kept;
   const int32_t size[3] = {p.xSize, p.ySize, p.zSize};
   const int32_t step[3] = {1, p.xSize, p.xSize * p.ySize};
   // The placements as (stone, cells), sorted, to look the images up.
@@ -335,29 +337,31 @@ void SearchModel::BuildMirrors() {
   std::sort(placements.begin(), placements.end());
   for (int32_t a = 0; a < 3; ++a) {
     if (size[a] < 2) continue;
-    MirrorSwaps m;
+    std::vector<LayerSwap> flip;
     for (int32_t c = 0; c < size[a] / 2; ++c) {
       // The cells at coordinate c along the axis trade places with those at size - 1 - c.
       uint64_t low = 0;
       for (int32_t bit = 0; bit < p.xSize * p.ySize * p.zSize; ++bit)
         if (bit / step[a] % size[a] == c) low |= uint64_t{1} << bit;
-      m.low[m.count] = low;
-      m.shift[m.count] = (size[a] - 1 - 2 * c) * step[a];
-      ++m.count;
+      flip.push_back({low, (size[a] - 1 - 2 * c) * step[a]});
     }
-    mirrors_.push_back(m);
-    const int32_t i = MirrorCount() - 1;
-    bool keep = Mirror(i, blockCells_) == blockCells_;
+    flip.back().imageDone = true;
+    bool keep = Flip(flip, blockCells_) == blockCells_;
     for (int32_t bit = 0; bit < 64 && keep; ++bit) {
       if ((blockCells_ >> bit & 1) == 0) continue;
-      const int32_t image = __builtin_ctzll(Mirror(i, uint64_t{1} << bit));
+      const int32_t image = __builtin_ctzll(Flip(flip, uint64_t{1} << bit));
       keep = std::abs(posOfBit_[image] - posOfBit_[bit]) <= p.cellCount / 4;
     }
     for (size_t j = 0; j < placements.size() && keep; ++j)
       keep =
           std::binary_search(placements.begin(), placements.end(),
-                             std::make_pair(placements[j].first, Mirror(i, placements[j].second)));
-    if (!keep) mirrors_.pop_back();
+                             std::make_pair(placements[j].first, Flip(flip, placements[j].second)));
+    if (keep) kept.push_back(std::move(flip));
+  }
+  mirrorCount_ = static_cast<int32_t>(kept.size());
+  for (int32_t i = 1; i < (1 << mirrorCount_); ++i) {
+    const std::vector<LayerSwap>& flip = kept[__builtin_ctz(i)];
+    imageWalk_.insert(imageWalk_.end(), flip.begin(), flip.end());
   }
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -166,15 +167,16 @@ class SearchModel {
   // flip turns a state whose free cells no stones left can fill into another one. Only the
   // flips that move no cell far in the fill order are kept: the search meets the images
   // of a state only where the fill order puts them near it.
-  int32_t MirrorCount() const { return static_cast<int32_t>(mirrors_.size()); }
-  // The image of `cells` (block order, cells only) under mirror i.
-  uint64_t Mirror(int32_t i, uint64_t cells) const {
-    const MirrorSwaps& m = mirrors_[i];
-    for (int32_t j = 0; j < m.count; ++j) {
-      const uint64_t differ = ((cells >> m.shift[j]) ^ cells) & m.low[j];
-      cells ^= differ ^ (differ << m.shift[j]);
+  int32_t MirrorCount() const { return mirrorCount_; }
+  // The least of `cells` (block order, cells only) and its images under every combination
+  // of the mirrors: one value for a state and all its images.
+  uint64_t LeastImage(uint64_t cells) const {
+    uint64_t least = cells;
+    for (const LayerSwap& swap : imageWalk_) {
+      cells = swap.Apply(cells);
+      if (swap.imageDone) least = std::min(least, cells);
     }
-    return cells;
+    return least;
   }
   // The in-block face neighbours of a block-order bit.
   uint64_t BlockNeighbours(int32_t bit) const { return blockNeighbours_[bit]; }
@@ -237,13 +239,21 @@ class SearchModel {
   // Sets mirrors_; needs the block masks and the cover tables.
   void BuildMirrors();
 
-  // One flip as swaps of two layers: the cells of low[j] trade places with those shift[j]
-  // bits above them. The middle layer of an odd axis stays.
-  struct MirrorSwaps {
-    int32_t count = 0;
-    uint64_t low[32] = {};
-    int32_t shift[32] = {};
+  // One step of a flip: the cells of `low` trade places with those `shift` bits above
+  // them. A flip swaps its outer layer pairs; the middle layer of an odd axis stays.
+  struct LayerSwap {
+    uint64_t low = 0;
+    int32_t shift = 0;
+    bool imageDone = false;  // the last swap of a flip
+    uint64_t Apply(uint64_t cells) const {
+      const uint64_t differ = ((cells >> shift) ^ cells) & low;
+      return cells ^ differ ^ (differ << shift);
+    }
   };
+  static uint64_t Flip(const std::vector<LayerSwap>& flip, uint64_t cells) {
+    for (const LayerSwap& swap : flip) cells = swap.Apply(cells);
+    return cells;
+  }
 
   PuzzleParameters params_;
   PuzzleModel puzzle_;
@@ -286,7 +296,10 @@ class SearchModel {
   std::vector<int32_t> coverFirst_;
   std::vector<uint64_t> coverBlocks_;  // with block masks: one per entry
   std::vector<uint64_t> rowHaloMasks_;
-  std::vector<MirrorSwaps> mirrors_;
+  // The kept flips one after the other in Gray-code order, so that each image follows
+  // from the one before by one flip.
+  int32_t mirrorCount_ = 0;
+  std::vector<LayerSwap> imageWalk_;
 };
 
 }  // namespace quaderix
