@@ -168,9 +168,12 @@ int PuzzleModel::ResetBlockCells() {
 
 int PuzzleModel::BuildPlacementTables() {
   TotalStones = 0;
-  const size_t volume = static_cast<size_t>(xSize) * ySize * zSize;
+  const size_t entries = static_cast<size_t>(xSize) * ySize * zSize * stoneCount;
   try {
-    for (auto& table : PlacementTables) table.resize(volume * static_cast<size_t>(stoneCount));
+    // With reachable patterns only, a pattern's table is made when a position first needs
+    // it: in a box filled in scan order only 8 of the 63 occur.
+    for (size_t p = 0; p < PlacementTables.size(); ++p)
+      PlacementTables[p].resize(p == 0 || !reachablePatternsOnly ? entries : 0);
     StoneCopies.assign(static_cast<size_t>(stoneCount), 0);
   } catch (const std::bad_alloc&) {
     return Fail(SetupErrorCode::kOutOfMemory, "not enough memory for the placement tables");
@@ -222,6 +225,13 @@ int PuzzleModel::BuildPlacementTables() {
         for (int32_t b = 0; b < 6; ++b) {
           const int32_t n = c + NeighbourOffset(b, xStride, yStride, zStride);
           if ((p >> b & 1) && g[n] == 0) g[n] = -3;
+        }
+        if (PlacementTables[p].empty()) {
+          try {
+            PlacementTables[p].resize(entries);
+          } catch (const std::bad_alloc&) {
+            return Fail(SetupErrorCode::kOutOfMemory, "not enough memory for the placement tables");
+          }
         }
         PlacementList& list = PlacementTables[p][static_cast<size_t>(i) * stoneCount + k];
         if (!list.CopyFiltered(base[k], xStride, yStride, zStride, c, g))

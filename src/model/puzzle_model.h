@@ -86,7 +86,8 @@ class PuzzleModel {
   // When set before BuildPlacementTables, the lists of a pattern that cannot occur while
   // its position is the first free cell (a hole, the frame or an earlier cell left out of
   // it) stay empty. Such a list would only repeat the list of the pattern with those bits
-  // set, and most of the build's time and memory went into these repeats.
+  // set, and most of the build's time and memory went into these repeats. The table of a
+  // pattern that occurs at no position stays empty: its Candidates must not be asked for.
   bool reachablePatternsOnly = false;
   // When set before BuildPlacementTables, each stone's rows are turned and sorted once
   // (PrepareShapeRows) and every cell's list is cut from them: the same lists, without

@@ -84,6 +84,30 @@ int SearchModel::BuildMasks() {
           neighbourMasks_[static_cast<size_t>(i) * words_ + (np >> 6)] |= uint64_t{1} << (np & 63);
       }
       later_[i].fixedBits = fixedBits;
+    }
+    // The rows are counted first, so that each array is allocated once.
+    size_t rowCount = 0;
+    size_t cellTotal = 0;
+    size_t groupCount = 0;
+    for (int32_t i = 0; i < n; ++i)
+      for (int32_t pattern = 0; pattern < kPatternCount; ++pattern) {
+        if ((pattern & later_[i].fixedBits) != later_[i].fixedBits) continue;
+        ++groupCount;
+        const PlacementList* lists = p.Candidates(pattern, i);
+        for (int32_t k = 0; k < stoneCount; ++k) {
+          rowCount += static_cast<size_t>(lists[k].RowCount);
+          cellTotal += static_cast<size_t>(lists[k].RowCount) * lists[k].RowLength;
+        }
+      }
+    ranges_.reserve(groupCount * static_cast<size_t>(stoneCount));
+    if (masks) rowMasks_.reserve(rowCount * static_cast<size_t>(words_));
+    rowClaims_.reserve(rowCount);
+    rowStones_.reserve(rowCount);
+    rowCellStart_.reserve(rowCount);
+    rowCells_.reserve(cellTotal);
+    for (int32_t i = 0; i < n; ++i) {
+      const int32_t cell = p.cellOrder[i];
+      const int32_t fixedBits = later_[i].fixedBits;
       for (int32_t pattern = 0; pattern < kPatternCount; ++pattern) {
         if ((pattern & fixedBits) != fixedBits) continue;
         groupOf_[static_cast<size_t>(i) * kPatternCount + pattern] =
@@ -122,26 +146,33 @@ int SearchModel::BuildMasks() {
         const int32_t g = groupOf_[static_cast<size_t>(i) * kPatternCount + pattern];
         if (g >= 0) groupPos[g] = i;
       }
-    std::vector<int32_t> footprint;
+    // Each row's cells among the window's, as a window value.
+    std::vector<uint8_t> footprint(rowStones_.size(), 0);
     for (int32_t g = 0; g < groups; ++g) {
       const CandidateRange* lists = ranges_.data() + static_cast<size_t>(g) * stoneCount;
-      const int32_t begin = lists[0].begin;
       const int32_t end = lists[stoneCount - 1].begin + lists[stoneCount - 1].count;
-      // Each row's cells among the window's, as a window value, once per group.
-      footprint.assign(static_cast<size_t>(end - begin), 0);
-      for (int32_t r = begin; r < end; ++r) {
+      for (int32_t r = lists[0].begin; r < end; ++r) {
         const int32_t* cells = rowCells_.data() + rowCellStart_[r];
         const int32_t cubes = p.stones[rowStones_[r]].cubeCount;
         for (int32_t j = 0; j < cubes; ++j) {
           const int32_t bit = cells[j] - groupPos[g] - 1;
-          if (bit >= 0 && bit < kWindowBits) footprint[r - begin] |= 1 << bit;
+          if (bit >= 0 && bit < kWindowBits) footprint[r] |= static_cast<uint8_t>(1 << bit);
         }
       }
+    }
+    size_t windowTotal = 0;
+    for (size_t r = 0; r < footprint.size(); ++r)
+      for (int32_t v = 0; v < kWindowValues; ++v) windowTotal += (footprint[r] & v) == 0;
+    windowRows_.reserve(windowTotal);
+    for (int32_t g = 0; g < groups; ++g) {
+      const CandidateRange* lists = ranges_.data() + static_cast<size_t>(g) * stoneCount;
+      const int32_t begin = lists[0].begin;
+      const int32_t end = lists[stoneCount - 1].begin + lists[stoneCount - 1].count;
       for (int32_t v = 0; v < kWindowValues; ++v) {
         windowStart_[static_cast<size_t>(g) * kWindowValues + v] =
             static_cast<int64_t>(windowRows_.size());
         for (int32_t r = begin; r < end; ++r)
-          if ((footprint[r - begin] & v) == 0) windowRows_.push_back(r);
+          if ((footprint[r] & v) == 0) windowRows_.push_back(r);
       }
     }
     windowStart_.back() = static_cast<int64_t>(windowRows_.size());
