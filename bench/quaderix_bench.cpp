@@ -192,11 +192,11 @@ JobResult RunReferenceJob(const Options& options, int32_t job) {
   return result;
 }
 
+// `solver` is set up afresh for each job, as a worker's solver is for each unit.
 JobResult RunNewJob(const Options& options, std::shared_ptr<const quaderix::SearchModel> model,
-                    int32_t job) {
+                    int32_t job, quaderix::PuzzleSolver* solver) {
   JobResult result;
   result.job = job;
-  auto solver = std::make_unique<quaderix::PuzzleSolver>(job, job, options.puzzlePath, "");
   solver->SetAnchors(options.anchors);
   const Clock::time_point setupStart = Clock::now();
   result.setupOk = solver->SetupUnit(std::move(model), {job, {}}, 0, nullptr) == 1;
@@ -262,9 +262,11 @@ int main(int argc, char** argv) {
   double totalSetup = 0;
   double totalSearch = 0;
   int failures = 0;
+  // Heap-allocated like a worker's solver.
+  auto solver = std::make_unique<quaderix::PuzzleSolver>(-1, -1, options.puzzlePath, "");
   for (int32_t job : options.jobs) {
-    const JobResult r =
-        options.reference ? RunReferenceJob(options, job) : RunNewJob(options, model, job);
+    const JobResult r = options.reference ? RunReferenceJob(options, job)
+                                          : RunNewJob(options, model, job, solver.get());
     if (!r.setupOk) {
       std::printf("%4d  set-up failed: %s\n", job, r.setupError.c_str());
       ++failures;

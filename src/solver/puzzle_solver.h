@@ -61,7 +61,8 @@ class PuzzleSolver {
   // together, in order, in the step that finishes the node. Returns 1 when not ready
   // (nothing done), else 0.
   int Step();
-  // Drops the model and the search state; the counts and finished stay readable.
+  // Drops the model and the search state; the counts and finished stay readable. The
+  // memory of the table of dead states is kept for the next set-up.
   void Teardown();
 
   uint64_t SolutionCount() const { return solutionCount.load(std::memory_order_relaxed); }
