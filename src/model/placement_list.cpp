@@ -87,18 +87,21 @@ bool PrepareShapeRows(const Cube* shape, int32_t cubeCount, int32_t sx, int32_t 
       ShapeRow(turned, n, e % n, sx, sy, sz, 0, nullptr,
                out->offsets.data() + static_cast<size_t>(e) * n);
     }
-    // Rows with the same offsets in any order get the number of the first of them.
+    // Rows with the same offsets in any order get one number: the rows sorted by their
+    // sorted offsets, equal neighbours share the number of the first.
     std::vector<int32_t> sorted(out->offsets);
     for (int32_t e = 0; e < rows; ++e)
       std::sort(sorted.begin() + static_cast<ptrdiff_t>(e) * n,
                 sorted.begin() + static_cast<ptrdiff_t>(e + 1) * n);
-    for (int32_t e = 0; e < rows; ++e) {
-      out->setOf[e] = e;
-      for (int32_t f = 0; f < e && out->setOf[e] == e; ++f)
-        if (std::equal(sorted.begin() + static_cast<ptrdiff_t>(e) * n,
-                       sorted.begin() + static_cast<ptrdiff_t>(e + 1) * n,
-                       sorted.begin() + static_cast<ptrdiff_t>(f) * n))
-          out->setOf[e] = out->setOf[f];
+    auto set = [&](int32_t e) { return sorted.begin() + static_cast<ptrdiff_t>(e) * n; };
+    std::vector<int32_t> order(static_cast<size_t>(rows));
+    for (int32_t e = 0; e < rows; ++e) order[e] = e;
+    std::sort(order.begin(), order.end(), [&](int32_t a, int32_t b) {
+      return std::lexicographical_compare(set(a), set(a) + n, set(b), set(b) + n);
+    });
+    for (int32_t i = 0; i < rows; ++i) {
+      const bool same = i > 0 && std::equal(set(order[i]), set(order[i]) + n, set(order[i - 1]));
+      out->setOf[order[i]] = same ? out->setOf[order[i - 1]] : order[i];
     }
   } catch (const std::bad_alloc&) {
     *out = ShapeRows{};
