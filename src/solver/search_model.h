@@ -236,7 +236,7 @@ class SearchModel {
   // refuse each of them anyway. groupPos: the fill position of each group.
   void DropDeadRows(const std::vector<int32_t>& groupPos);
   void BuildCoverTables();
-  // Sets mirrors_; needs the block masks and the cover tables.
+  // Sets mirrorCount_ and imageWalk_; needs the block masks and the cover tables.
   void BuildMirrors();
 
   // One step of a flip: the cells of `low` trade places with those `shift` bits above
