@@ -259,12 +259,14 @@ void SearchModel::DropDeadRows(const std::vector<int32_t>& groupPos) {
         const uint64_t occupied = knownFill | windowFill | rowMasks_[r];
         const uint64_t mayBeFree = ~(known | window | rowBlock_[r]);
         const uint64_t free = (knownFree | windowFree) & ~rowBlock_[r];
-        // A cell known to be free whose neighbours are all known to be occupied.
-        bool dead = (free & ~Grow(mayBeFree) & rowHalo_[r]) != 0;
+        // A cell known to be free whose neighbours are all known to be occupied (free lies
+        // within mayBeFree). One count of the neighbours serves both tests.
+        uint64_t walledIn = 0;
+        const uint64_t few = free & FewNeighbours(mayBeFree, &walledIn) & rowHalo_[r];
+        bool dead = (few & walledIn) != 0;
         // A cell known to be free with one neighbour that may be free, which no placement
         // can cover, even with every unknown cell free and every other stone left.
-        for (uint64_t cells = free & FewNeighbours(mayBeFree) & rowHalo_[r]; cells != 0 && !dead;
-             cells &= cells - 1) {
+        for (uint64_t cells = few; cells != 0 && !dead; cells &= cells - 1) {
           const int32_t bit = __builtin_ctzll(cells);
           const uint64_t next = BlockNeighbours(bit) & mayBeFree;
           if (next == 0) continue;
