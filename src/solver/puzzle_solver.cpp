@@ -804,7 +804,7 @@ void PuzzleSolver::Run(int64_t budget) {
             const uint64_t types = DeadStateTypes();
             const uint64_t cells = DeadStateCells(occ[0]);
             const DeadPair& known = deadStates_[DeadSlot(cells, types)];
-            dead = known.newer.Is(cells, types) || known.older.Is(cells, types);
+            dead = known.shallow.Is(cells, types) || known.recent.Is(cells, types);
             level.deadCells = cells;
             level.deadTypes = types;
           }
@@ -832,9 +832,7 @@ void PuzzleSolver::Run(int64_t budget) {
         const uint64_t cells = levels_[depth_].deadCells;
         const uint64_t types = levels_[depth_].deadTypes;
         assert(cells == DeadStateCells(occ[0]) && types == DeadStateTypes());
-        DeadPair& pair = deadStates_[DeadSlot(cells, types)];
-        pair.older = pair.newer;
-        pair.newer = {cells, types};
+        deadStates_[DeadSlot(cells, types)].Insert({cells, types});
       }
     }
     Lift<W>(levels_[depth_], occ);
