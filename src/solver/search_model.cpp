@@ -432,11 +432,14 @@ void SearchModel::BuildCoverTables() {
     if (i == 0 || key(order[i - 1], order[i]) != 0) unique.push_back(order[i]);
   // Every list runs by the placements' first fill position, so that a search from its end
   // meets the placements farthest from the filled part first (they stay free longest) and
-  // stops at the first one that starts before the first free cell.
-  auto minPos = [&](int32_t r) {
+  // stops at the first one that starts before the first free cell. Found once per row:
+  // the sorts below ask for it many times.
+  std::vector<int32_t> firstPos(rows);
+  for (size_t r = 0; r < rows; ++r) {
     const int32_t* cells = rowCells_.data() + rowCellStart_[r];
-    return *std::min_element(cells, cells + p.stones[rowStones_[r]].cubeCount);
-  };
+    firstPos[r] = *std::min_element(cells, cells + p.stones[rowStones_[r]].cubeCount);
+  }
+  auto minPos = [&](int32_t r) { return firstPos[static_cast<size_t>(r)]; };
   std::stable_sort(unique.begin(), unique.end(), [&](int32_t a, int32_t b) {
     if (rowStones_[a] != rowStones_[b]) return rowStones_[a] < rowStones_[b];
     return minPos(a) < minPos(b);
