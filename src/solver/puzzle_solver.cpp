@@ -374,7 +374,8 @@ int32_t PuzzleSolver::Window(int32_t pos, const uint64_t* occ) const {
   return static_cast<int32_t>(bits & (SearchModel::kWindowValues - 1));
 }
 
-int32_t PuzzleSolver::Pattern(int32_t pos, const uint64_t* occ) const {
+[[gnu::always_inline]] inline int32_t PuzzleSolver::Pattern(int32_t pos,
+                                                            const uint64_t* occ) const {
   // Holes, frame and earlier cells are occupied whenever pos is the first free cell; only
   // the later neighbours are looked up.
   const SearchModel& m = *model_;
