@@ -321,9 +321,10 @@ class PuzzleSolver {
     uint64_t occupied = ~uint64_t{0};  // no state: all cells taken is a packing, never dead
     uint64_t types = ~uint64_t{0};     // as many stones down as there can be
     bool Is(uint64_t cells, uint64_t t) const { return occupied == cells && types == t; }
-    // The stones down in the state, up to a constant per puzzle: the spent types (bits 0
-    // to 51) of a search whose types have at most one copy, the types without copies
-    // among them. Counted inline: the bit count is a library call on the baseline target.
+    // The stones down in the state, counted as its spent types (bits 0 to 51): the table
+    // is on only when every type has at most one copy, so this is the depth plus the
+    // types that never had one. Counted inline: the bit count is a library call on the
+    // baseline target.
     int32_t StonesDown() const {
       uint64_t x = types & ((uint64_t{1} << 52) - 1);
       x -= (x >> 1) & 0x5555555555555555ull;
