@@ -72,7 +72,8 @@ void PuzzleSolver::Teardown() {
   std::vector<int32_t>().swap(foundStones_);
   std::vector<PlacementChoice>().swap(foundChoices_);
   std::vector<size_t>().swap(foundOrder_);
-  // The table of dead states keeps its memory for the next set-up (see ChooseDeadStates).
+  // The table of dead states keeps its memory, and may keep its states, for the next set-up
+  // (see ChooseDeadStates).
   observer_ = nullptr;
   ready = 0;
 }
@@ -153,6 +154,7 @@ int PuzzleSolver::Prepare(std::shared_ptr<const SearchModel> model) {
   countTest_ = true;
   floor_ = 0;
   firstStone_ = -1;
+  firstStoneKey_ = 0;
   higherStonesLeft_ = totalStones_;
   openSymPositions_ = m.SymPosCount() - 1;
   depth_ = 0;
@@ -331,16 +333,26 @@ void PuzzleSolver::ChooseDeadStates() {
   mirrors_ = on && blocks_ && m.SymPosCount() <= 1 && exactPreCheck && m.MirrorCount() > 0;
   try {
     if (on) {
-      // A worker's solver is set up once per unit or job: the table it kept from the last
-      // one is emptied in place, which costs a fraction of fresh pages.
-      deadStates_.assign(size_t{1} << kDeadStateBits, DeadPair{});
-    } else {
-      std::vector<DeadPair>().swap(deadStates_);
+      // A worker sets its solver up once per unit or job, on one model. Without the first
+      // stone in the key (see firstStoneKey_) the states found so far hold for the next
+      // unit or job of the same model, keyed alike, and are kept: on 2x3x10 the later jobs
+      // meet the states of the earlier ones. Otherwise the table is emptied in place, which
+      // costs a fraction of fresh pages; the states of other jobs would only take up slots.
+      // The weak pointer holds the model's control block, so no later model can pass for it.
+      const size_t pairs = size_t{1} << kDeadStateBits;
+      const bool sameModel = !deadModel_.owner_before(model_) && !model_.owner_before(deadModel_);
+      const bool keep = m.SymPosCount() <= 1 && sameModel && deadMirrors_ == mirrors_ &&
+                        deadStates_.size() == pairs;
+      if (!keep) deadStates_.assign(pairs, DeadPair{});
+      deadModel_ = model_;
+      deadMirrors_ = mirrors_;
+      return;
     }
   } catch (const std::bad_alloc&) {
     // Only a speed-up: search without it.
-    std::vector<DeadPair>().swap(deadStates_);
   }
+  std::vector<DeadPair>().swap(deadStates_);
+  deadModel_.reset();
 }
 
 int PuzzleSolver::Step() {
@@ -390,6 +402,7 @@ int32_t PuzzleSolver::Window(int32_t pos, const uint64_t* occ) const {
 
 void PuzzleSolver::StartJobStone(int32_t stone) {
   firstStone_ = stone;
+  firstStoneKey_ = model_->SymPosCount() > 1 ? static_cast<uint64_t>(stone) << 52 : 0;
   lowerTypes_ = stone >= 64 ? ~uint64_t{0} : (uint64_t{1} << stone) - 1;
   // TotalStones less one copy of every type up to the first stone, counting only types
   // that have copies: the stones of higher types that can still reach the positions.

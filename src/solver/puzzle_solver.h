@@ -61,7 +61,8 @@ class PuzzleSolver {
   // (nothing done), else 0.
   int Step();
   // Drops the model and the search state; the counts and finished stay readable. The
-  // memory of the table of dead states is kept for the next set-up.
+  // table of dead states is kept for the next set-up, which may use its states as well
+  // (see ChooseDeadStates).
   void Teardown();
 
   uint64_t SolutionCount() const { return solutionCount.load(std::memory_order_relaxed); }
@@ -191,14 +192,14 @@ class PuzzleSolver {
   // fits, of the first stone's type or above: the only stones that may cover it.
   template <int W>
   bool SymCellsAlive(int32_t first, const uint64_t* occ);
-  // Turns the table of dead states on or off for the search just set up, and empties it.
+  // Turns the table of dead states on or off for the search just set up, and empties it
+  // unless the states it holds stay true for this search.
   void ChooseDeadStates();
-  // The rest of a dead state's key: the spent types, the first stone from bit 52 and the
-  // open symmetry positions from bit 58. The positions do not follow from the cells: a
-  // row claims one however many of them it covers.
+  // The rest of a dead state's key: the spent types, the first stone from bit 52 (see
+  // firstStoneKey_) and the open symmetry positions from bit 58. The positions do not
+  // follow from the cells: a row claims one however many of them it covers.
   uint64_t DeadStateTypes() const {
-    return spent_ | static_cast<uint64_t>(firstStone_) << 52 |
-           static_cast<uint64_t>(openSymPositions_ & 63) << 58;
+    return spent_ | firstStoneKey_ | static_cast<uint64_t>(openSymPositions_ & 63) << 58;
   }
   // The cells of a dead state's key: the occupied cells, or with mirrors the least of
   // their images, so that a state and its mirror images share one entry.
@@ -280,6 +281,10 @@ class PuzzleSolver {
   int32_t stoneCount_ = 0;
   int32_t words_ = 1;
   int32_t firstStone_ = -1;
+  // The first stone in a dead state's key, from bit 52. Only the symmetry rule and the count
+  // test look at the first stone below level 1, and only where a puzzle has two symmetry
+  // positions or more; with fewer it is left out, so that a state holds in every job.
+  uint64_t firstStoneKey_ = 0;
   int32_t higherStonesLeft_ = 0;
   int32_t openSymPositions_ = 0;
   int32_t writeEveryNSolution_ = 0;
@@ -349,7 +354,10 @@ class PuzzleSolver {
   // Whether the keys use the model's mirrors (see ChooseDeadStates).
   bool mirrors_ = false;
   std::vector<DeadPair> deadStates_;  // empty when off
-  std::vector<Level> levels_;         // index = level number; 0 unused
+  // The model whose states deadStates_ holds, and whether they are keyed by mirrors.
+  std::weak_ptr<const SearchModel> deadModel_;
+  bool deadMirrors_ = false;
+  std::vector<Level> levels_;  // index = level number; 0 unused
   std::vector<uint64_t> occupied_;
   std::vector<int32_t> copies_;
   // Bit k: stone type k (below 64) has no copies left; the row scan skips its rows.
